@@ -42,6 +42,7 @@ struct BuiltFrame {
   Bytes frame;
   std::uint8_t crc;  // the value carried in the CRC field (matched against the acknowledgement)
 };
+// Raises Exception for data longer than the length field can describe (0xFFFF bytes).
 BuiltFrame BuildFrame(std::uint8_t seq, std::uint8_t code, std::string_view data);
 Bytes BuildAck(std::uint8_t seq, std::uint8_t ackedCrc, std::uint8_t code = kAck);
 
@@ -58,7 +59,7 @@ bool ParseFrame(std::string_view frame, ParsedFrame& out);
 // 0..79 -> 0x80 + tens * 16 + units (values of 80 and more do not fit and are never sent).
 Bytes ByteToBCD(std::uint8_t value);
 std::uint8_t BcdValue(std::uint8_t bcd);  // bit 7 cleared, high nibble * 10 + low nibble
-// The value of the byte at a 1-based position (the caller checks the position).
+// The value of the byte at a 1-based position; 0 for a position outside the bytes.
 std::uint8_t BCDToByte(std::string_view bytes, std::size_t position);
 
 }  // namespace frames

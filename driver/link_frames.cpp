@@ -1,0 +1,144 @@
+#include "driver/link_frames.h"
+
+#include <array>
+#include <optional>
+
+#include "platform/exceptions.h"
+
+namespace frames {
+namespace {
+
+// Dallas/Maxim CRC-8 (x^8 + x^5 + x^4 + 1), least significant bit first.
+constexpr std::array<std::uint8_t, 256> MakeCrcTable() {
+  std::array<std::uint8_t, 256> table{};
+  for (unsigned i = 0; i < 256; ++i) {
+    std::uint8_t crc = static_cast<std::uint8_t>(i);
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = (crc & 1U) ? static_cast<std::uint8_t>((crc >> 1) ^ 0x8CU) : static_cast<std::uint8_t>(crc >> 1);
+    }
+    table[i] = crc;
+  }
+  return table;
+}
+
+constexpr std::array<std::uint8_t, 256> kCrcTable = MakeCrcTable();
+constexpr std::uint8_t kCrcInit = 0x5A;
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+constexpr std::size_t kHeaderSize = 8;      // start, seq (2), code, length (4)
+constexpr std::size_t kTrailerSize = 3;     // crc (2), end
+constexpr std::size_t kAckSize = 9;
+constexpr std::size_t kMaxDataSize = 0xFFFF;  // what four hexadecimal digits can carry
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The value of a run of hexadecimal digits (either case); nothing when any is not a digit.
+std::optional<unsigned> HexValue(std::string_view digits) {
+  unsigned value = 0;
+  for (char c : digits) {
+    const int digit = HexDigitValue(c);
+    if (digit < 0) return std::nullopt;
+    value = value * 16 + static_cast<unsigned>(digit);
+  }
+  return value;
+}
+
+void AppendHex(Bytes& out, unsigned value, int width) {
+  for (int shift = (width - 1) * 4; shift >= 0; shift -= 4) {
+    out.push_back(kHexDigits[(value >> shift) & 0xFU]);
+  }
+}
+
+bool IsAckCode(std::uint8_t code) { return code == kAck || code == kNak; }
+
+}  // namespace
+
+std::uint8_t CalcCRC8(std::string_view bytes) {
+  std::uint8_t crc = kCrcInit;
+  for (char c : bytes) {
+    crc = kCrcTable[static_cast<std::uint8_t>(c) ^ crc];
+  }
+  return crc;
+}
+
+bool IsFrameCrcValid(std::string_view frame) {
+  if (frame.size() < 5) return false;
+  const std::size_t covered = frame.size() - kTrailerSize;
+  const auto carried = HexValue(frame.substr(covered, 2));
+  return carried && *carried == CalcCRC8(frame.substr(0, covered));
+}
+
+BuiltFrame BuildFrame(std::uint8_t seq, std::uint8_t code, std::string_view data) {
+  if (data.size() > kMaxDataSize) {
+    throw Exception("Frame data longer than " + std::to_string(kMaxDataSize) + " bytes");
+  }
+  BuiltFrame built;
+  Bytes& f = built.frame;
+  f.reserve(kHeaderSize + data.size() + kTrailerSize);
+  f.push_back(static_cast<char>(kStart));
+  AppendHex(f, seq, 2);
+  f.push_back(static_cast<char>(code));
+  AppendHex(f, static_cast<unsigned>(data.size()), 4);
+  f.append(data);
+  built.crc = CalcCRC8(f);
+  AppendHex(f, built.crc, 2);
+  f.push_back(static_cast<char>(kEnd));
+  return built;
+}
+
+Bytes BuildAck(std::uint8_t seq, std::uint8_t ackedCrc, std::uint8_t code) {
+  Bytes a;
+  a.reserve(kAckSize);
+  a.push_back(static_cast<char>(kStart));
+  AppendHex(a, seq, 2);
+  a.push_back(static_cast<char>(code));
+  AppendHex(a, ackedCrc, 2);
+  AppendHex(a, CalcCRC8(a), 2);
+  a.push_back(static_cast<char>(kEnd));
+  return a;
+}
+
+bool ParseFrame(std::string_view frame, ParsedFrame& out) {
+  const std::size_t length = frame.size();
+  if (length <= kHeaderSize) return false;
+  if (static_cast<std::uint8_t>(frame.front()) != kStart) return false;
+  if (static_cast<std::uint8_t>(frame.back()) != kEnd) return false;
+  if (!IsFrameCrcValid(frame)) return false;
+
+  out = ParsedFrame{};
+  out.code = static_cast<std::uint8_t>(frame[3]);
+  out.seq = static_cast<std::uint8_t>(HexValue(frame.substr(1, 2)).value_or(0));
+  out.crc = static_cast<std::uint8_t>(HexValue(frame.substr(length - kTrailerSize, 2)).value_or(0));
+
+  if (IsAckCode(out.code)) {
+    if (length != kAckSize) return false;
+    out.ackedCrc = static_cast<std::uint8_t>(HexValue(frame.substr(4, 2)).value_or(0));
+    return true;
+  }
+  const auto dataLength = HexValue(frame.substr(4, 4));
+  if (!dataLength || *dataLength + kHeaderSize + kTrailerSize != length) return false;
+  out.data = frame.substr(kHeaderSize, *dataLength);
+  return true;
+}
+
+Bytes ByteToBCD(std::uint8_t value) {
+  const auto bcd = static_cast<std::uint8_t>(0x80U + (value / 10U) * 16U + value % 10U);
+  return Bytes(1, static_cast<char>(bcd));
+}
+
+std::uint8_t BcdValue(std::uint8_t bcd) {
+  const unsigned cleared = bcd & 0x7FU;
+  return static_cast<std::uint8_t>((cleared >> 4) * 10U + (cleared & 0x0FU));
+}
+
+std::uint8_t BCDToByte(std::string_view bytes, std::size_t position) {
+  if (position == 0 || position > bytes.size()) return 0;
+  return BcdValue(static_cast<std::uint8_t>(bytes[position - 1]));
+}
+
+}  // namespace frames

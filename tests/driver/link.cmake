@@ -1,0 +1,6 @@
+# The controller link: frames, event records, controller list, UDP channel, event journal.
+tavo_add_gtest(driver_link_tests NETNS
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/link_frames_test.cpp
+  LIBS driver_core)
+tavo_add_fuzzer(fuzz_frames SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_frames.cpp LIBS driver_core)
