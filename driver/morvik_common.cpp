@@ -1,0 +1,125 @@
+#include "driver/morvik_common.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/exceptions.h"
+
+#if __has_include("framework/equipment_errors.h")
+#include "framework/equipment_errors.h"
+#define TAVO_HAVE_EQUIPMENT_ERRORS 1
+#endif
+
+namespace {
+
+#define RES(id, name, text) constexpr std::string_view name = text;
+#include "resources/strings/morvik_common.def"
+#undef RES
+
+struct OwnErrorText {
+  std::int32_t code;
+  std::string_view text;
+};
+
+constexpr OwnErrorText kOwnErrorTexts[] = {
+    {kErrControllerNotListed, SControllerNotListed}, {kErrJournalCreate, SJournalCreateError},
+    {kErrTimeProfileNumber, STimeProfileNumber},     {kErrCardNumber, SInvalidCardNumber},
+    {kErrConnection, SConnectionError},
+};
+
+std::string WithValue(std::string_view pattern, std::string_view value) {
+  std::string out(pattern);
+  const auto at = out.find("%s");
+  if (at != std::string::npos) out.replace(at, 2, value);
+  return out;
+}
+
+int DecimalPiece(std::string_view piece) {
+  if (piece.empty() || !std::all_of(piece.begin(), piece.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    throw EConvertError(WithValue(SInvalidInteger, piece));
+  }
+  int value = 0;
+  for (char c : piece) value = value * 10 + (c - '0');
+  return value;
+}
+
+}  // namespace
+
+bool IsKnownEventCode(std::uint8_t code) {
+  return std::find(std::begin(kKnownEventCodes), std::end(kKnownEventCodes), code) !=
+         std::end(kKnownEventCodes);
+}
+
+void GetErrorText(std::int32_t code, std::string_view given, std::string& text) {
+  if (code < kErrControllerNotListed) {
+#ifdef TAVO_HAVE_EQUIPMENT_ERRORS
+    text = ErrorText(code, given);
+#else
+    text = std::string(given);
+#endif
+    return;
+  }
+  for (const auto& own : kOwnErrorTexts) {
+    if (own.code == code) {
+      text = std::string(own.text);
+      return;
+    }
+  }
+  text = std::string(SUnknownError);
+}
+
+std::string GetErrorText(std::int32_t code, std::string_view given) {
+  std::string text;
+  GetErrorText(code, given, text);
+  return text;
+}
+
+std::string IPToHex(std::string_view ip) {
+  const std::string copy(ip);  // inet_addr reads up to the first NUL, as the C string would end
+  const in_addr_t address = ntohl(inet_addr(copy.c_str()));  // first part most significant
+  char digits[9];
+  std::snprintf(digits, sizeof digits, "%08X", static_cast<unsigned>(address));
+  return digits;
+}
+
+TDateTime StrToEventDate(std::string_view text) {
+  if (text.size() < 14) throw EConvertError(WithValue(SInvalidEventDate, text));
+  DateTimeParts parts;
+  parts.year = DecimalPiece(text.substr(0, 4));
+  parts.month = DecimalPiece(text.substr(4, 2));
+  parts.day = DecimalPiece(text.substr(6, 2));
+  parts.hour = DecimalPiece(text.substr(8, 2));
+  parts.minute = DecimalPiece(text.substr(10, 2));
+  parts.second = DecimalPiece(text.substr(12, 2));
+  parts.millisecond = 0;
+  return EncodeDateTime(parts);
+}
+
+std::string EventDateToStr(TDateTime value) { return FormatDateTime("yyyymmddhhnnss", value); }
+
+bool ProcessOneMessage(MSG& msg) {
+  if (!PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+  try {
+    TranslateMessage(&msg);
+    DispatchMessage(&msg);
+  } catch (...) {
+    // A failing handler must not stop the pump; the message counts as handled.
+  }
+  return true;
+}
+
+void ProcessMessages() {
+  MSG msg{};
+  while (ProcessOneMessage(msg)) {
+  }
+}
+
+void Delay(std::uint32_t milliseconds) {
+  const std::uint64_t start = GetTickCount64();
+  while (GetTickCount64() - start < milliseconds) {
+    ProcessMessages();
+    Sleep(1);
+  }
+}
