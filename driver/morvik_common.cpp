@@ -5,18 +5,16 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/exceptions.h"
-
-#if __has_include("framework/equipment_errors.h")
 #include "framework/equipment_errors.h"
-#define TAVO_HAVE_EQUIPMENT_ERRORS 1
-#endif
+#include "platform/exceptions.h"
 
 namespace {
 
 #define RES(id, name, text) constexpr std::string_view name = text;
 #include "resources/strings/morvik_common.def"
 #undef RES
+
+constexpr std::int32_t kUnknownErrorCode = 1001;  // the common table's "unknown error"
 
 struct OwnErrorText {
   std::int32_t code;
@@ -54,11 +52,7 @@ bool IsKnownEventCode(std::uint8_t code) {
 
 void GetErrorText(std::int32_t code, std::string_view given, std::string& text) {
   if (code < kErrControllerNotListed) {
-#ifdef TAVO_HAVE_EQUIPMENT_ERRORS
     text = ErrorText(code, given);
-#else
-    text = std::string(given);
-#endif
     return;
   }
   for (const auto& own : kOwnErrorTexts) {
@@ -67,7 +61,7 @@ void GetErrorText(std::int32_t code, std::string_view given, std::string& text) 
       return;
     }
   }
-  text = std::string(SUnknownError);
+  text = ErrorText(kUnknownErrorCode);
 }
 
 std::string GetErrorText(std::int32_t code, std::string_view given) {
