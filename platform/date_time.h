@@ -22,9 +22,10 @@ TAVO_PLATFORM_API int DaysInMonth(int year, int month);
 TAVO_PLATFORM_API bool TryEncodeDateTime(const DateTimeParts& parts, TDateTime& result);
 // Throws EConvertError with a clear message when the parts are not a valid date and time.
 TAVO_PLATFORM_API TDateTime EncodeDateTime(const DateTimeParts& parts);
-// Milliseconds are rounded to the nearest; 23:59:59.9996 rounds up into the next day.
+// Milliseconds are rounded to the nearest; 23:59:59.9996 rounds up into the next day. Throws
+// EConvertError for a value outside the years 1 to 9999 (or not a number).
 TAVO_PLATFORM_API DateTimeParts DecodeDateTime(TDateTime value);
-// 0 Sunday, 1 Monday ... 6 Saturday.
+// 0 Sunday, 1 Monday ... 6 Saturday (of the day DecodeDateTime gives).
 TAVO_PLATFORM_API int DayOfWeekSunday0(TDateTime value);
 // The local wall-clock time now.
 TAVO_PLATFORM_API TDateTime Now();

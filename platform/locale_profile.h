@@ -15,8 +15,10 @@ namespace locale_profile {
 TAVO_PLATFORM_API char DecimalSeparator();  // ','
 
 // General format, up to 15 significant digits, no trailing zeros, decimal comma; exponent form
-// ("1,5E+20") only where the plain form would need more than 15 digits.
-TAVO_PLATFORM_API std::string FormatFloat(double value);
+// ("1,5E+20", "1,5E-16": at least two exponent digits) only where the plain form would need more
+// than 15 digits (integer digits, or the zeros after the comma plus the significant digits).
+// "NAN", "INF", "-INF" for the special values. precision 7 gives the text of a 4-byte float.
+TAVO_PLATFORM_API std::string FormatFloat(double value, int precision = 15);
 // Accepts optional blanks, a sign, digits with a decimal comma or point, an exponent.
 TAVO_PLATFORM_API bool TryParseFloat(std::string_view text, double& value);
 // Accepts optional blanks and a sign; decimal digits only; false when outside 64 bits.
