@@ -1,0 +1,151 @@
+// A dBase IV table (.dbf) with its production index (.mdx), as one cursor over the records.
+//
+// File formats: table_layout.h (table header and records), mdx_index.h and mdx_node.h (index).
+// The cursor walks records in physical (append) order, skipping records marked deleted and, while
+// filtering is on, those the record filter rejects. Appends update every index tag; a pack rewrites
+// both files through temporary files in the same folder renamed over the originals.
+//
+// Locking (open file description locks on the .dbf, one byte each, far beyond the data):
+//   - presence lock: shared while the table is open, exclusive in exclusive mode, while exclusive
+//     access is held, and for a pack;
+//   - write lock: exclusive for the duration of one append or index rebuild, so that two holders
+//     of the shared presence lock never interleave their appends.
+// Programs that take no locks cannot be detected.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dbase/code_page.h"
+#include "dbase/error.h"
+#include "dbase/file.h"
+#include "dbase/mdx_index.h"
+#include "dbase/table_layout.h"
+
+namespace dbase {
+
+class Table {
+ public:
+  Table() = default;
+  ~Table();
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+
+  // Code page of character data for tables created and opened from now on; 866 writes language
+  // driver 0x26. 0 (the default) takes the code page from the opened table's language driver.
+  void SetCodePage(int codePage);
+  int CodePageNumber() const { return codePageSetting_; }
+  // In exclusive mode, Open takes the presence lock exclusively.
+  void SetExclusive(bool on) { exclusiveMode_ = on; }
+  bool Exclusive() const { return exclusiveMode_; }
+  // How long Open and Post wait for a lock held by another holder before failing (default 2 s).
+  void SetLockTimeout(std::chrono::milliseconds timeout) { lockTimeout_ = timeout; }
+
+  // Creates (or replaces) an empty table without index. Closes this object first if open.
+  void CreateTable(const std::string& path, const std::vector<FieldDef>& fields);
+  void Open(const std::string& path);
+  void Close() noexcept;
+  bool Active() const { return dbf_.IsOpen(); }
+  const std::string& Path() const { return path_; }
+  const std::vector<FieldLayout>& Fields() const { return layout_.Fields(); }
+
+  // Adds an ordinary (non-unique) tag on a character field to <base>.mdx, creating the file when
+  // the table has no index yet, and builds it from the records present.
+  void AddIndexTag(const std::string& tagName, const std::string& keyExpression);
+  std::vector<std::string> IndexTagNames();
+
+  void First();
+  void Next();
+  bool Eof() const { return eof_; }
+  // Physical number (1-based) of the current record; 0 at the end.
+  std::uint32_t RecordNumber() const { return current_; }
+
+  // The filter reads the record under test through the table's field getters. It takes effect at
+  // the next First() or Next().
+  void SetRecordFilter(std::function<bool(const Table&)> filter) { filter_ = std::move(filter); }
+  void SetFiltered(bool on) { filtered_ = on; }
+  bool Filtered() const { return filtered_; }
+
+  // Field of the current record (or of the record being appended): UTF-8, blanks stripped
+  // (trailing ones; leading ones too for numbers).
+  std::string FieldAsString(const std::string& name) const;
+  // Integer part of a number; 0 for an empty or non-numeric value.
+  long long FieldAsInteger(const std::string& name) const;
+
+  // Starts a new blank record; the fields are set, then Post writes it.
+  void Append();
+  // Cut to the field's width by characters; characters the code page lacks become '?'.
+  void SetFieldString(const std::string& name, std::string_view utf8);
+  void SetFieldInteger(const std::string& name, long long value);
+  // Writes the appended record and its index keys; the cursor stays on it.
+  void Post();
+  void Cancel() { appending_ = false; }
+
+  // Marks the current record deleted and moves to the next record that passes.
+  void Delete();
+  // Records not marked deleted, counted by reading them all; the filter is not applied and the
+  // cursor does not move.
+  long long ExactRecordCount();
+
+  // False (without error) while another holder has the table open through this library.
+  bool TryExclusiveAccess();
+  void EndExclusiveAccess();
+  // Drops deleted records and rebuilds the index. Needs exclusive access.
+  void Pack();
+
+ private:
+  // Opening and the shared state of the files (table.cpp).
+  void RequireActive(const char* operation) const;
+  void OpenLocked(const std::string& path);
+  void ParseHeader(const std::vector<std::uint8_t>& head, std::uint64_t fileSize);
+  void OpenIndexFile();
+  void OpenIndex();
+  DbfPrefix ReadPrefix() const;
+  void RefreshCount();
+  std::vector<std::uint8_t> ReadRecords(std::uint32_t count) const;
+  // Cursor and field access (table.cpp).
+  std::uint32_t FindPassing(std::uint32_t from);
+  const std::uint8_t* RecordBytes(std::uint32_t recno) const;
+  const std::uint8_t* CurrentRecord() const;
+  void LoadWindow(std::uint32_t recno, std::size_t maxBytes) const;
+  const FieldLayout& FieldNamed(const std::string& name) const;
+  // Writing (table_write.cpp).
+  std::uint8_t* NewRecordField(const std::string& name, const FieldLayout*& field);
+  void IndexAppended(std::uint32_t recno, const DbfPrefix& after);
+  void RebuildIndex(const std::vector<IndexTag>& tags, std::uint32_t recordCount);
+  // Packing (table_pack.cpp).
+  void ReplaceFiles(const std::vector<std::uint8_t>& live, std::uint32_t liveCount);
+
+  int codePageSetting_ = 0;
+  const CodePage* codePage_ = nullptr;
+  bool exclusiveMode_ = false;
+  std::chrono::milliseconds lockTimeout_{2000};
+
+  std::string path_;
+  std::string mdxPath_;
+  File dbf_;
+  File mdx_;
+  TableLayout layout_;
+  LockMode presence_ = LockMode::Shared;
+  bool exclusiveByTry_ = false;
+  std::uint32_t recordCount_ = 0;
+
+  std::uint32_t current_ = 0;
+  bool eof_ = true;
+  std::function<bool(const Table&)> filter_;
+  bool filtered_ = false;
+
+  bool appending_ = false;
+  std::vector<std::uint8_t> newRecord_;
+
+  // Records [windowFirst_, windowFirst_ + windowCount_) as last read from the file.
+  mutable std::vector<std::uint8_t> window_;
+  mutable std::uint32_t windowFirst_ = 0;
+  mutable std::uint32_t windowCount_ = 0;
+};
+
+}  // namespace dbase

@@ -1,0 +1,61 @@
+// Constants shared by the parts of Table: lock bytes, read sizes and file names.
+//
+// Lock bytes of the .dbf (see table.h): dBase tables never reach 2 GiB, so these offsets never
+// cover data and never meet the record locks of other dBase programs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <chrono>
+#include <string>
+
+#include "dbase/file.h"
+
+namespace dbase::detail {
+
+inline constexpr std::uint64_t kPresenceLock = 0x7FFFFFFE;
+inline constexpr std::uint64_t kWriteLock = 0x7FFFFFFD;
+// First read of a table: header and the first records in one call.
+inline constexpr std::size_t kOpenReadBytes = 64 * 1024;
+// Later reads of records.
+inline constexpr std::size_t kWindowBytes = 1024 * 1024;
+inline constexpr int kMaxReopens = 64;
+
+// "<folder>/transact.dbf" -> "<folder>/transact.mdx" (the index keeps the table's base name in
+// lower case, as readers on case-sensitive systems look for it).
+std::string IndexPathFor(const std::string& tablePath);
+// "<folder>/transact.dbf" -> "TRANSACT".
+std::string BaseNameOf(const std::string& tablePath);
+// Temporary file beside `path` for a pack or a create.
+std::string TempPathFor(const std::string& path);
+
+// Holds the write lock of a table for one append or rebuild.
+class WriteLockGuard {
+ public:
+  WriteLockGuard(File& file, std::chrono::milliseconds timeout) : file_(file) {
+    file_.Lock(kWriteLock, LockMode::Exclusive, timeout);
+  }
+  ~WriteLockGuard() { file_.Unlock(kWriteLock); }
+  WriteLockGuard(const WriteLockGuard&) = delete;
+  WriteLockGuard& operator=(const WriteLockGuard&) = delete;
+
+ private:
+  File& file_;
+};
+
+// Removes a temporary file unless the operation got far enough to rename it.
+class TempFileGuard {
+ public:
+  explicit TempFileGuard(std::string path) : path_(std::move(path)) {}
+  ~TempFileGuard() {
+    if (!path_.empty()) RemoveFile(path_);
+  }
+  void Keep() { path_.clear(); }
+  TempFileGuard(const TempFileGuard&) = delete;
+  TempFileGuard& operator=(const TempFileGuard&) = delete;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace dbase::detail

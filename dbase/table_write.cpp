@@ -1,0 +1,223 @@
+// Table: creating tables, appending records, deleting, counting and keeping the index in step.
+// Formats: table_layout.h (records, header), mdx_index.h (index).
+#include <fcntl.h>
+
+#include <algorithm>
+#include <array>
+
+#include "dbase/table.h"
+#include "dbase/table_internal.h"
+
+namespace dbase {
+
+using namespace detail;
+
+namespace {
+
+
+
+std::string NumberText(long long value, int decimals) {
+  std::string text = std::to_string(value);
+  if (decimals > 0) text += "." + std::string(static_cast<std::size_t>(decimals), '0');
+  return text;
+}
+
+bool IsNumberText(std::string_view text) {
+  std::size_t i = (!text.empty() && (text[0] == '-' || text[0] == '+')) ? 1 : 0;
+  bool digits = false;
+  bool dot = false;
+  for (; i < text.size(); ++i) {
+    if (text[i] >= '0' && text[i] <= '9') {
+      digits = true;
+    } else if (text[i] == '.' && !dot) {
+      dot = true;
+    } else {
+      return false;
+    }
+  }
+  return digits;
+}
+
+}  // namespace
+
+void Table::CreateTable(const std::string& path, const std::vector<FieldDef>& fields) {
+  Close();
+  const std::uint8_t driver = LanguageDriverFor(codePageSetting_);
+  TableLayout layout = TableLayout::Define(path, fields, driver);
+  // Refuse to replace a table that someone has open.
+  File previous;
+  if (FileExists(path)) {
+    previous = File(path, O_RDWR);
+    if (!previous.TryLock(kPresenceLock, LockMode::Exclusive)) {
+      ThrowBusy(path, "таблица открыта, создать её заново нельзя");
+    }
+  }
+  std::vector<std::uint8_t> bytes = layout.Encode();
+  bytes.push_back(kEndOfFile);
+  const std::string temp = TempPathFor(path);
+  TempFileGuard guard(temp);
+  File out(temp, O_RDWR | O_CREAT | O_TRUNC, 0644);
+  out.WriteAt(0, bytes.data(), bytes.size());
+  out.Sync();
+  RenameFile(temp, path);
+  guard.Keep();
+  // An index left from an earlier table of that name does not belong to the new one.
+  RemoveFile(IndexPathFor(path));
+  SyncFolderOf(path);
+}
+
+void Table::Append() {
+  RequireActive("Append");
+  newRecord_.assign(layout_.RecordLength(), ' ');
+  appending_ = true;
+}
+
+std::uint8_t* Table::NewRecordField(const std::string& name, const FieldLayout*& field) {
+  if (!appending_) ThrowUsage(path_, "поле " + name + " можно задать только у добавляемой записи");
+  field = &FieldNamed(name);
+  return newRecord_.data() + field->offset;
+}
+
+void Table::SetFieldString(const std::string& name, std::string_view utf8) {
+  const FieldLayout* f = nullptr;
+  std::uint8_t* dest = NewRecordField(name, f);
+  const auto width = static_cast<std::size_t>(f->def.length);
+  std::fill_n(dest, width, ' ');
+  if (f->def.type == FieldType::Character) {
+    const std::string encoded = codePage_->Encode(utf8, width);
+    std::copy(encoded.begin(), encoded.end(), dest);
+    return;
+  }
+  const auto first = utf8.find_first_not_of(' ');
+  const auto last = utf8.find_last_not_of(' ');
+  const std::string_view text =
+      first == std::string_view::npos ? std::string_view() : utf8.substr(first, last - first + 1);
+  if (text.empty()) return;
+  if (f->def.type == FieldType::Numeric && !IsNumberText(text)) {
+    ThrowUsage(path_, "в поле " + f->def.name + " не число: " + std::string(text));
+  }
+  if (text.size() > width) ThrowUsage(path_, "значение не помещается в поле " + f->def.name);
+  std::copy(text.begin(), text.end(), dest + (width - text.size()));  // numbers right-aligned
+}
+
+void Table::SetFieldInteger(const std::string& name, long long value) {
+  const FieldLayout* f = nullptr;
+  NewRecordField(name, f);
+  const bool number = f->def.type == FieldType::Numeric || f->def.type == FieldType::Float;
+  SetFieldString(name, NumberText(value, number ? f->def.decimals : 0));
+}
+
+void Table::Post() {
+  RequireActive("Post");
+  if (!appending_) ThrowUsage(path_, "нет добавляемой записи");
+  {
+    WriteLockGuard lock(dbf_, lockTimeout_);
+    DbfPrefix prefix = ReadPrefix();
+    if (prefix.recordCount == 0xFFFFFFFFu) ThrowUsage(path_, "таблица заполнена");
+    if (prefix.hasIndex && !mdx_.IsOpen()) OpenIndexFile();  // added by another holder
+    if (!prefix.hasIndex) mdx_.Close();
+    const std::uint32_t recno = prefix.recordCount + 1;
+    std::vector<std::uint8_t> bytes(newRecord_);
+    bytes.push_back(kEndOfFile);
+    dbf_.WriteAt(layout_.RecordOffset(recno), bytes.data(), bytes.size());
+    prefix.recordCount = recno;
+    prefix.StampToday();
+    if (mdx_.IsOpen()) IndexAppended(recno, prefix);
+    std::array<std::uint8_t, kDbfPrefixSize> head{};
+    prefix.EncodeInto(head);
+    dbf_.WriteAt(0, head.data(), head.size());
+    layout_.Prefix() = prefix;
+    recordCount_ = recno;
+  }
+  // Keep the window contiguous when it ends right before the new record.
+  if (windowCount_ > 0 && windowFirst_ + windowCount_ == recordCount_) {
+    window_.insert(window_.end(), newRecord_.begin(), newRecord_.end());
+    ++windowCount_;
+  }
+  appending_ = false;
+  current_ = recordCount_;
+  eof_ = false;
+}
+
+// Called with the write lock held, after the record is written and before the header names it.
+void Table::IndexAppended(std::uint32_t recno, const DbfPrefix& after) {
+  MdxIndex index(mdx_, layout_);
+  TableState before = StateOf(after);
+  before.recordCount = recno - 1;
+  if (index.MatchesState(before) &&
+      index.Append(recno, std::span<const std::uint8_t>(newRecord_), StateOf(after))) {
+    return;
+  }
+  RebuildIndex(index.Tags(), recno);
+  // RebuildIndex stamps the count it was given, which is the count the header is about to get.
+}
+
+void Table::RebuildIndex(const std::vector<IndexTag>& tags, std::uint32_t recordCount) {
+  const std::vector<std::uint8_t> records = ReadRecords(recordCount);
+  IndexImageInput input;
+  input.tableBaseName = BaseNameOf(path_);
+  input.languageDriver = layout_.Prefix().languageDriver;
+  input.tags = tags;
+  input.records = records;
+  input.state = StateOf(layout_.Prefix());
+  input.state.recordCount = recordCount;
+  WriteIndexImage(mdx_, BuildIndexImage(input));
+}
+
+void Table::Delete() {
+  RequireActive("Delete");
+  if (appending_ || eof_ || current_ == 0) ThrowUsage(path_, "нет текущей записи для удаления");
+  const auto mark = static_cast<std::uint8_t>(kDeletedMark);
+  dbf_.WriteAt(layout_.RecordOffset(current_), &mark, 1);
+  if (windowCount_ > 0 && current_ >= windowFirst_ && current_ - windowFirst_ < windowCount_) {
+    window_[std::size_t{current_ - windowFirst_} * layout_.RecordLength()] = mark;
+  }
+  current_ = FindPassing(current_ + 1);
+}
+
+long long Table::ExactRecordCount() {
+  RequireActive("ExactRecordCount");
+  RefreshCount();
+  long long live = 0;
+  const std::size_t recLen = layout_.RecordLength();
+  for (std::uint32_t r = 1; r <= recordCount_;) {
+    LoadWindow(r, kWindowBytes);
+    for (std::uint32_t i = 0; i < windowCount_; ++i) {
+      if (window_[std::size_t{i} * recLen] != static_cast<std::uint8_t>(kDeletedMark)) ++live;
+    }
+    r += windowCount_;
+  }
+  return live;
+}
+
+void Table::AddIndexTag(const std::string& tagName, const std::string& keyExpression) {
+  RequireActive("AddIndexTag");
+  appending_ = false;
+  const IndexTag tag = ResolveTag(path_, layout_, tagName, keyExpression);
+  WriteLockGuard lock(dbf_, lockTimeout_);
+  RefreshCount();
+  std::vector<IndexTag> tags;
+  if (layout_.Prefix().hasIndex) {
+    if (!mdx_.IsOpen()) OpenIndexFile();
+    tags = MdxIndex(mdx_, layout_).Tags();
+  } else {
+    mdx_ = File(mdxPath_, O_RDWR | O_CREAT | O_TRUNC, 0644);
+  }
+  for (const IndexTag& existing : tags) {
+    if (existing.name == tag.name) ThrowUsage(path_, "индекс " + tag.name + " уже есть");
+  }
+  if (tags.size() >= 47) ThrowUsage(path_, "слишком много индексов");
+  tags.push_back(tag);
+  RebuildIndex(tags, recordCount_);
+  // Only now that the index is complete does the table point to it.
+  layout_.Prefix().hasIndex = true;
+  for (FieldLayout& f : layout_.Fields()) {
+    for (const IndexTag& t : tags) {
+      if (t.fieldOffset == f.offset) f.indexed = true;
+    }
+  }
+  const std::vector<std::uint8_t> header = layout_.Encode();
+  dbf_.WriteAt(0, header.data(), header.size());
+}
+
+}  // namespace dbase

@@ -1,0 +1,104 @@
+// Helpers shared by the dBase library tests.
+#include "tests/dbase/test_support.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+namespace dbase::test {
+
+ScratchDir::ScratchDir() {
+  std::string pattern = (std::filesystem::path(::testing::TempDir()) / "dbase-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<FieldDef> JournalFields() {
+  return {{"ID", FieldType::Character, 10},
+          {"EVENT", FieldType::Numeric, 3, 0},
+          {"EDATE", FieldType::Character, 14},
+          {"CARD", FieldType::Character, 8}};
+}
+
+void CreateJournal(const std::string& path) {
+  Table table;
+  table.SetCodePage(866);
+  table.SetExclusive(true);
+  table.CreateTable(path, JournalFields());
+  table.Open(path);
+  table.AddIndexTag("ID_IND", "ID");
+  table.AddIndexTag("EDATE_IND", "EDATE");
+  table.Close();
+}
+
+void AppendRow(Table& table, const JournalRow& row) {
+  table.Append();
+  table.SetFieldString("ID", row.id);
+  table.SetFieldInteger("EVENT", row.event);
+  table.SetFieldString("EDATE", row.edate);
+  table.SetFieldString("CARD", row.card);
+  table.Post();
+}
+
+std::vector<JournalRow> ReadRows(Table& table) {
+  std::vector<JournalRow> rows;
+  table.First();
+  for (int guard = 0; !table.Eof() && guard < 10'000'000; ++guard) {
+    rows.push_back({table.FieldAsString("ID"), static_cast<int>(table.FieldAsInteger("EVENT")),
+                    table.FieldAsString("EDATE"), table.FieldAsString("CARD")});
+    table.Next();
+  }
+  return rows;
+}
+
+JournalRow SampleRow(int i) {
+  static const char* const kIds[] = {"CTRL-01", "Контр-2", "7", "", "CTRL-01", "ПЯТЬ", "Z9"};
+  char date[32];
+  std::snprintf(date, sizeof date, "2026%02d%02d%02d%02d%02d", 1 + i % 12, 1 + i % 28, i % 24,
+                (i / 7) % 60, (i * 13) % 60);
+  char card[16];
+  std::snprintf(card, sizeof card, "%08X", static_cast<unsigned>(i) * 2654435761u);
+  return {kIds[i % 7], i % 256, date, i % 5 == 0 ? "" : card};
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+CommandResult Run(const std::string& command, int timeoutSeconds) {
+  CommandResult result;
+  const std::string full =
+      "timeout " + std::to_string(timeoutSeconds) + " sh -c '" + command + "' 2>&1";
+  FILE* pipe = ::popen(full.c_str(), "r");
+  if (pipe == nullptr) return result;
+  std::array<char, 4096> buffer{};
+  std::size_t n = 0;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.output.append(buffer.data(), n);
+  const int status = ::pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string OracleDir() { return DBASE_ORACLE_DIR; }
+
+bool operator==(const JournalRow& a, const JournalRow& b) {
+  return a.id == b.id && a.event == b.event && a.edate == b.edate && a.card == b.card;
+}
+
+}  // namespace dbase::test

@@ -1,0 +1,61 @@
+// Helpers shared by the dBase library tests: scratch folders, the journal's table layout, raw file
+// access and running the independent readers.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "dbase/table.h"
+
+namespace dbase::test {
+
+// A fresh folder under the test temp directory, removed with everything in it.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The event journal's table: ID C10, EVENT N3, EDATE C14, CARD C8.
+std::vector<FieldDef> JournalFields();
+
+struct JournalRow {
+  std::string id;
+  int event = 0;
+  std::string edate;
+  std::string card;
+};
+
+// Creates the journal table with its two tags (ID_IND, EDATE_IND), code page 866.
+void CreateJournal(const std::string& path);
+void AppendRow(Table& table, const JournalRow& row);
+// Rows read through the cursor (live records only), in physical order.
+std::vector<JournalRow> ReadRows(Table& table);
+// A deterministic, varied row: IDs repeat (as controllers do), some Cyrillic, some blank.
+JournalRow SampleRow(int i);
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+struct CommandResult {
+  int exitCode = -1;
+  std::string output;  // stdout and stderr
+};
+// Runs a shell command with a time limit (seconds).
+CommandResult Run(const std::string& command, int timeoutSeconds = 120);
+
+// Folder of the oracle scripts (tests/dbase/oracles).
+std::string OracleDir();
+
+bool operator==(const JournalRow& a, const JournalRow& b);
+
+}  // namespace dbase::test
