@@ -81,7 +81,7 @@ void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-CommandResult Run(const std::string& command, int timeoutSeconds) {
+CommandResult RunCommand(const std::string& command, int timeoutSeconds) {
   CommandResult result;
   const std::string full =
       "timeout " + std::to_string(timeoutSeconds) + " sh -c '" + command + "' 2>&1";

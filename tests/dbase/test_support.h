@@ -51,7 +51,7 @@ struct CommandResult {
   std::string output;  // stdout and stderr
 };
 // Runs a shell command with a time limit (seconds).
-CommandResult Run(const std::string& command, int timeoutSeconds = 120);
+CommandResult RunCommand(const std::string& command, int timeoutSeconds = 120);
 
 // Folder of the oracle scripts (tests/dbase/oracles).
 std::string OracleDir();

@@ -1,0 +1,176 @@
+// The production index: structure after creation, appends and packs, and rebuilding an index that
+// does not match its table.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "dbase/io_fault.h"
+#include "dbase/table.h"
+#include "tests/dbase/mdx_checker.h"
+#include "tests/dbase/test_support.h"
+
+namespace dbase::test {
+namespace {
+
+class IndexTest : public ::testing::Test {
+ protected:
+  void SetUp() override { CreateJournal(path_); }
+
+  void AppendMany(int from, int count) {
+    Table table;
+    table.SetCodePage(866);
+    table.Open(path_);
+    for (int i = from; i < from + count; ++i) AppendRow(table, SampleRow(i));
+  }
+
+  // Checks both tags against the table's records; returns the depth of each tag.
+  std::vector<int> ExpectIndexMatchesTable() {
+    const MdxCheck check = CheckMdx(ReadBytes(mdx_));
+    for (const auto& p : check.problems) ADD_FAILURE() << p;
+    const auto dbf = ReadBytes(path_);
+    EXPECT_EQ(dbf[28], 1);
+    std::vector<int> levels;
+    for (const TagWalk& tag : check.tags) {
+      EXPECT_EQ(tag.keys, ExpectedKeys(dbf, tag.expression)) << tag.name;
+      levels.push_back(tag.levels);
+    }
+    EXPECT_EQ(check.tags.size(), 2u);
+    return levels;
+  }
+
+  ScratchDir dir_;
+  std::string path_ = dir_.File("transact.dbf");
+  std::string mdx_ = dir_.File("transact.mdx");
+};
+
+TEST_F(IndexTest, NewTableHasTwoEmptyTagsAndFlaggedFields) {
+  const MdxCheck check = CheckMdx(ReadBytes(mdx_));
+  EXPECT_TRUE(check.problems.empty());
+  ASSERT_EQ(check.tags.size(), 2u);
+  EXPECT_EQ(check.tags[0].name, "ID_IND");
+  EXPECT_EQ(check.tags[0].expression, "ID");
+  EXPECT_EQ(check.tags[1].name, "EDATE_IND");
+  EXPECT_EQ(check.tags[1].expression, "EDATE");
+  const auto dbf = ReadBytes(path_);
+  EXPECT_EQ(dbf[28], 1);
+  EXPECT_EQ(dbf[29], 0x26);
+  EXPECT_EQ((std::vector<int>{dbf[32 + 31], dbf[64 + 31], dbf[96 + 31], dbf[128 + 31]}),
+            (std::vector<int>{1, 0, 1, 0}));
+  const auto mdx = ReadBytes(mdx_);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&mdx[4])), "TRANSACT");
+  // The tag-name tree: "EDATE_IND" < "ID_IND", so slot 2 is slot 1's left child.
+  EXPECT_EQ((std::vector<int>{mdx[544 + 16], mdx[544 + 17], mdx[544 + 18]}), (std::vector<int>{2, 0, 0}));
+  EXPECT_EQ((std::vector<int>{mdx[576 + 16], mdx[576 + 17], mdx[576 + 18]}), (std::vector<int>{0, 0, 1}));
+  Table table;
+  table.Open(path_);
+  EXPECT_EQ(table.IndexTagNames(), (std::vector<std::string>{"ID_IND", "EDATE_IND"}));
+}
+
+TEST_F(IndexTest, ThousandsOfAppendsGrowThreeLevelTreesThatStayCorrect) {
+  AppendMany(0, 500);
+  ExpectIndexMatchesTable();
+  AppendMany(500, 5500);
+  const std::vector<int> levels = ExpectIndexMatchesTable();
+  ASSERT_EQ(levels.size(), 2u);
+  EXPECT_GE(levels[0], 3);  // ID: few distinct keys, splits inside runs of duplicates
+  EXPECT_GE(levels[1], 3);
+}
+
+TEST_F(IndexTest, PackRebuildsFullTreesThatTakeFurtherAppends) {
+  AppendMany(0, 4000);
+  {
+    Table table;
+    table.SetCodePage(866);
+    table.Open(path_);
+    table.First();
+    for (int i = 0; i < 4000 && !table.Eof(); ++i) {
+      if (i % 4 == 1) {
+        table.Delete();
+      } else {
+        table.Next();
+      }
+    }
+    ASSERT_TRUE(table.TryExclusiveAccess());
+    table.Pack();
+  }
+  ExpectIndexMatchesTable();
+  AppendMany(4000, 1500);  // into full leaves: every tag splits at once
+  ExpectIndexMatchesTable();
+}
+
+TEST_F(IndexTest, DeletedRecordsKeepTheirKeysUntilPack) {
+  AppendMany(0, 30);
+  Table table;
+  table.SetCodePage(866);
+  table.Open(path_);
+  table.First();
+  table.Delete();
+  table.Close();
+  ExpectIndexMatchesTable();  // still all 30 records, deleted one included
+}
+
+TEST_F(IndexTest, IndexNotMatchingTheTableIsRebuiltOnOpen) {
+  AppendMany(0, 300);
+  const auto stale = ReadBytes(mdx_);
+  AppendMany(300, 200);
+  WriteBytes(mdx_, stale);  // as if the table had been appended to without the index
+  {
+    Table table;
+    table.Open(path_);
+  }
+  ExpectIndexMatchesTable();
+  // An index whose stamp says an update was under way is rebuilt, whatever its tree holds; so is
+  // one whose tree turns out damaged during an append.
+  for (const bool markUpdating : {true, false}) {
+    auto damaged = ReadBytes(mdx_);
+    damaged[60] = markUpdating ? 1 : 0;
+    const std::size_t root = 512u * (damaged[2048] | damaged[2049] << 8);
+    std::fill_n(damaged.begin() + static_cast<std::ptrdiff_t>(root), 4, 0xFF);
+    WriteBytes(mdx_, damaged);
+    AppendMany(500, 1);
+    ExpectIndexMatchesTable();
+  }
+}
+
+TEST_F(IndexTest, IndexFlaggedButMissingIsAnError) {
+  std::filesystem::remove(mdx_);
+  Table table;
+  try {
+    table.Open(path_);
+    FAIL() << "opened without its index";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Kind(), ErrorKind::Corrupt);
+    EXPECT_NE(std::string(e.what()).find("transact.mdx"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(table.Active());
+}
+
+// A process that dies at any write of an append leaves files that open with a correct index.
+TEST_F(IndexTest, CrashAtAnyWriteOfAnAppendLeavesAConsistentTable) {
+  AppendMany(0, 1300);  // deep enough for a split to write several blocks
+  for (long long step = 1; step <= 60; ++step) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      Table table;
+      table.SetCodePage(866);
+      table.Open(path_);
+      io_fault::Arm(step, io_fault::Action::Exit);
+      for (int i = 0; i < 40; ++i) AppendRow(table, SampleRow(2000 + i));
+      _exit(3);  // the step was never reached
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "step " << step;
+    Table table;
+    table.Open(path_);
+    const long long count = table.ExactRecordCount();
+    EXPECT_GE(count, 1300);
+    table.Close();
+    ExpectIndexMatchesTable();
+  }
+}
+
+}  // namespace
+}  // namespace dbase::test
