@@ -1,0 +1,19 @@
+#include "dialogs/control_utils.h"
+
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QWidget>
+
+void SetChildControlsEnabled(QWidget* parent, bool enabled) {
+  if (parent == nullptr) return;
+  const auto children = parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+  for (QWidget* child : children) child->setEnabled(enabled);
+}
+
+void SetNumericEdit(QLineEdit* edit) {
+  if (edit == nullptr) return;
+  // The validator, not maxLength, limits the length: setText must not cut a longer stored value.
+  static const QRegularExpression digits(QStringLiteral("[0-9]{0,2}"));
+  edit->setValidator(new QRegularExpressionValidator(digits, edit));
+}

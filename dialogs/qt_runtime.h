@@ -1,0 +1,33 @@
+// Qt inside the driver library: the application object is made on first need on the calling thread,
+// and the thread's driver messages (socket notifications, timers, posted messages) keep flowing
+// while any Qt event loop (a modal dialog or message box) runs on it.
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+// Makes sure a QApplication exists (creating one on the calling thread when there is none, with
+// Qt's Russian translation loaded) and that the calling thread's messages are pumped from Qt's
+// loop. Raises Exception with a clear message when there is no display to show windows on
+// (no DISPLAY, no WAYLAND_DISPLAY and no QT_QPA_PLATFORM). The application object this creates is
+// never destroyed: Qt must not be unloaded under a running program.
+void EnsureQtApplication();
+// Whether the driver has created or found Qt's application object (the library must then stay
+// loaded).
+bool QtApplicationStarted();
+
+// Watches the reactor's descriptor of the thread that made it and dispatches every waiting message
+// of that thread whenever the descriptor turns readable. One per thread, owned by the application
+// object.
+class TReactorBridge : public QObject {
+ public:
+  explicit TReactorBridge(QObject* parent);
+  // The bridge of the calling thread, made on first use.
+  static TReactorBridge& ForThisThread();
+  // Dispatches every message waiting for the thread; errors raised by a handler are dropped.
+  static void PumpMessages();
+
+ private:
+  QSocketNotifier* FNotifier;  // owned as a child
+};
