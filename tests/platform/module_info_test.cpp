@@ -24,9 +24,8 @@ std::string ThisProgram() { return std::filesystem::canonical("/proc/self/exe").
 volatile unsigned char scrambleKey = 0x33;
 
 std::string StampBytes(WORD major, WORD minor, WORD release, WORD build) {
-  const unsigned char plain[16] = {0xD7, 'T', 'a', 'v', 'o', 'V', 'e', 'r', 'S', 't', 'a', 'm', 'p', 0x19, 0x84, 0x5C};
-  unsigned char scrambled[16];
-  for (int i = 0; i < 16; ++i) scrambled[i] = static_cast<unsigned char>(plain[i] ^ 0x33);
+  static const unsigned char scrambled[16] = {0xE4, 0x67, 0x52, 0x45, 0x5C, 0x65, 0x56, 0x41,
+                                              0x60, 0x47, 0x52, 0x5E, 0x43, 0x2A, 0xB7, 0x6F};
   std::string bytes;
   for (const unsigned char c : scrambled) bytes += static_cast<char>(c ^ scrambleKey);
   for (WORD w : {major, minor, release, build}) {
