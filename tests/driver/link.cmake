@@ -5,5 +5,6 @@ tavo_add_gtest(driver_link_tests NETNS
     ${CMAKE_CURRENT_LIST_DIR}/morvik_common_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/controllers_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/udp_sync_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/transact_base_test.cpp
   LIBS driver_core)
 tavo_add_fuzzer(fuzz_frames SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_frames.cpp LIBS driver_core)

@@ -1,0 +1,194 @@
+#include "driver/transact_base.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "dbase/table.h"
+#include "framework/tavo2_lib.h"
+#include "platform/exceptions.h"
+#include "platform/text.h"
+
+namespace {
+
+#define RES(id, name, text) constexpr std::string_view name = text;
+#include "resources/strings/transact_base.def"
+#undef RES
+
+constexpr const char* kDateForm = "yyyymmddhhnnss";
+
+const std::vector<dbase::FieldDef>& JournalFields() {
+  static const std::vector<dbase::FieldDef> fields = {
+      {"ID", dbase::FieldType::Character, 10, 0},
+      {"EVENT", dbase::FieldType::Numeric, 3, 0},
+      {"EDATE", dbase::FieldType::Character, 14, 0},
+      {"CARD", dbase::FieldType::Character, 8, 0},
+  };
+  return fields;
+}
+
+// Closes the table however the operation ends.
+class CloseGuard {
+ public:
+  explicit CloseGuard(dbase::Table& table) : table_(table) {}
+  ~CloseGuard() { table_.Close(); }
+  CloseGuard(const CloseGuard&) = delete;
+  CloseGuard& operator=(const CloseGuard&) = delete;
+
+ private:
+  dbase::Table& table_;
+};
+
+// Ends exclusive access however the pack ends.
+class ExclusiveGuard {
+ public:
+  explicit ExclusiveGuard(dbase::Table& table) : table_(table) {}
+  ~ExclusiveGuard() {
+    try {
+      table_.EndExclusiveAccess();
+    } catch (...) {
+      // Nothing to undo: the table is closed next in any case.
+    }
+  }
+  ExclusiveGuard(const ExclusiveGuard&) = delete;
+  ExclusiveGuard& operator=(const ExclusiveGuard&) = delete;
+
+ private:
+  dbase::Table& table_;
+};
+
+void PackWhenExclusive(dbase::Table& table) {
+  ExclusiveGuard guard(table);
+  if (table.TryExclusiveAccess()) table.Pack();
+}
+
+}  // namespace
+
+// The table opened with the journal's record filter switched on; switches it off, forgets the
+// filter and closes the table however the read or delete ends.
+class TTransactBase::FilteredSession {
+ public:
+  FilteredSession(TTransactBase& journal, const TStringList& IDs, TDateTime DateFrom, TDateTime DateTo)
+      : journal_(journal), table_(journal.Dbf()) {
+    table_.Open(journal.TableFileName());
+    try {
+      journal.SetFilter(IDs, DateFrom, DateTo);
+      table_.SetRecordFilter([&journal](const dbase::Table& t) { return journal.DoFilterRecord(t); });
+      table_.SetFiltered(true);
+      table_.First();
+    } catch (...) {
+      End();
+      throw;
+    }
+  }
+  ~FilteredSession() { End(); }
+  FilteredSession(const FilteredSession&) = delete;
+  FilteredSession& operator=(const FilteredSession&) = delete;
+
+ private:
+  void End() noexcept {
+    table_.SetFiltered(false);
+    table_.SetRecordFilter(nullptr);
+    journal_.Filter = TEventFilter{};
+    table_.Close();
+  }
+
+  TTransactBase& journal_;
+  dbase::Table& table_;
+};
+
+TTransactBase::TTransactBase() : Folder(DefaultFolder()), FDbf(std::make_unique<dbase::Table>()) {}
+
+TTransactBase::~TTransactBase() = default;
+
+std::string TTransactBase::DefaultFolder() { return GetCommonAppDataFolder() + "ac_morvikRK4400IPv41/transact/"; }
+
+std::int32_t TTransactBase::Open() {
+  PrepareTable();
+  return 0;
+}
+
+bool TTransactBase::PrepareTable() {
+  FDbf->SetCodePage(866);
+  std::error_code ignored;
+  std::filesystem::create_directories(Folder, ignored);
+  const std::string fileName = TableFileName();
+  if (std::filesystem::exists(fileName, ignored)) {
+    PackExisting(fileName);
+  } else {
+    CreateTable(fileName);
+  }
+  return true;
+}
+
+void TTransactBase::PackExisting(const std::string& fileName) {
+  FDbf->Open(fileName);
+  CloseGuard close(*FDbf);
+  PackWhenExclusive(*FDbf);
+}
+
+void TTransactBase::CreateTable(const std::string& fileName) {
+  try {
+    CloseGuard close(*FDbf);
+    FDbf->SetExclusive(true);
+    FDbf->CreateTable(fileName, JournalFields());
+    FDbf->Open(fileName);
+    FDbf->AddIndexTag("ID_IND", "ID");
+    FDbf->AddIndexTag("EDATE_IND", "EDATE");
+  } catch (const std::exception& e) {
+    throw Exception(std::string(STableCreateError) + e.what() + " ");
+  }
+}
+
+void TTransactBase::AddEvent(const TEvent& Event) {
+  if (Capacity == 0) return;
+  FDbf->Open(TableFileName());
+  CloseGuard close(*FDbf);
+  FDbf->Append();
+  FDbf->SetFieldString("ID", Utf8Left(Event.ID, kIdWidth));
+  FDbf->SetFieldInteger("EVENT", Event.Event);
+  FDbf->SetFieldString("EDATE", FormatDateTime(kDateForm, Event.EDate));
+  FDbf->SetFieldString("CARD", Event.Card);
+  FDbf->Post();
+  if (FDbf->ExactRecordCount() > Capacity) {
+    FDbf->First();
+    if (!FDbf->Eof()) FDbf->Delete();
+  }
+}
+
+std::int32_t TTransactBase::GetEvents(const TStringList& IDs, TEvents& Events, TDateTime DateFrom,
+                                      TDateTime DateTo) {
+  Events.clear();
+  FilteredSession session(*this, IDs, DateFrom, DateTo);
+  for (dbase::Table& table = *FDbf; !table.Eof(); table.Next()) {
+    TEvent event;
+    event.ID = table.FieldAsString("ID");
+    event.EDate = StrToEventDate(table.FieldAsString("EDATE"));
+    event.Event = static_cast<std::uint8_t>(table.FieldAsInteger("EVENT") & 0xFF);
+    event.Card = table.FieldAsString("CARD");
+    Events.push_back(std::move(event));
+  }
+  return 0;
+}
+
+std::int32_t TTransactBase::DeleteEvents(const TStringList& IDs, TDateTime DateFrom, TDateTime DateTo) {
+  FilteredSession session(*this, IDs, DateFrom, DateTo);
+  while (!FDbf->Eof()) FDbf->Delete();
+  PackWhenExclusive(*FDbf);
+  return 0;
+}
+
+void TTransactBase::SetFilter(const TStringList& IDs, TDateTime DateFrom, TDateTime DateTo) {
+  Filter.IDs = &IDs;
+  Filter.DateFrom = FormatDateTime(kDateForm, DateFrom);
+  Filter.DateTo = FormatDateTime(kDateForm, DateTo);
+}
+
+bool TTransactBase::DoFilterRecord(const dbase::Table& table) const {
+  const std::string date = table.FieldAsString("EDATE");
+  const bool inDates = date >= Filter.DateFrom && date <= Filter.DateTo;
+  if (!Filter.IDs || Filter.IDs->empty()) return inDates;
+  if (!inDates) return false;
+  const std::string id = table.FieldAsString("ID");
+  return std::find(Filter.IDs->begin(), Filter.IDs->end(), id) != Filter.IDs->end();
+}

@@ -1,0 +1,62 @@
+// The event journal: the dBase table "transact.dbf" (code page 866) holding every controller event
+// for the host to pull and delete by controller and date range. The table is opened for each
+// operation and closed again before it returns, also when it fails; errors are raised.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "driver/morvik_common.h"
+
+namespace dbase {
+class Table;
+}
+
+class TTransactBase {
+ public:
+  static constexpr std::int32_t kDefaultCapacity = 5000;
+  static constexpr std::size_t kIdWidth = 10;  // characters kept of a controller identifier
+
+  // Capacity 5000, Folder the default folder (raises when no application data folder works).
+  TTransactBase();
+  ~TTransactBase();
+  TTransactBase(const TTransactBase&) = delete;
+  TTransactBase& operator=(const TTransactBase&) = delete;
+
+  // The common application data folder followed by "ac_morvikRK4400IPv41/transact/".
+  static std::string DefaultFolder();
+  std::string TableFileName() const { return Folder + "transact.dbf"; }
+
+  // Prepares the table (PrepareTable) and answers 0.
+  std::int32_t Open();
+  // Creates the table with its two index tags when it is missing, else packs it when exclusive
+  // access can be had. A failed creation raises Exception("Ошибка создания таблицы:  <message> ").
+  bool PrepareTable();
+  // Appends the event; with more live records than Capacity afterwards, deletes the oldest one.
+  // Capacity 0 does nothing at all.
+  void AddEvent(const TEvent& Event);
+  // The records of the listed controllers (all for an empty list) between the dates, both
+  // inclusive, oldest first. Answers 0.
+  std::int32_t GetEvents(const TStringList& IDs, TEvents& Events, TDateTime DateFrom, TDateTime DateTo);
+  // Deletes the same records, then packs when exclusive access can be had. Answers 0.
+  std::int32_t DeleteEvents(const TStringList& IDs, TDateTime DateFrom, TDateTime DateTo);
+
+  void SetFilter(const TStringList& IDs, TDateTime DateFrom, TDateTime DateTo);
+  // Whether the table's current record passes Filter.
+  bool DoFilterRecord(const dbase::Table& table) const;
+
+  dbase::Table& Dbf() noexcept { return *FDbf; }
+
+  std::int32_t Capacity = kDefaultCapacity;  // 0 switches the journal off; negative: one out per one in
+  std::string Folder;                        // with a trailing '/'
+  TEventFilter Filter;
+
+ private:
+  void CreateTable(const std::string& fileName);
+  void PackExisting(const std::string& fileName);
+  // Opens the table with the filter on; the returned guard switches it off and closes the table.
+  class FilteredSession;
+
+  std::unique_ptr<dbase::Table> FDbf;
+};

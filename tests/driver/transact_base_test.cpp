@@ -1,0 +1,307 @@
+#include "driver/transact_base.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "dbase/table.h"
+#include "platform/exceptions.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TDateTime At(int day, int hour, int minute, int second) {
+  DateTimeParts parts;
+  parts.year = 2025;
+  parts.month = 3;
+  parts.day = day;
+  parts.hour = hour;
+  parts.minute = minute;
+  parts.second = second;
+  return EncodeDateTime(parts);
+}
+
+TEvent Ev(std::string id, TDateTime when, std::uint8_t code = 4, std::string card = {}) {
+  return TEvent{std::move(id), when, code, std::move(card)};
+}
+
+// Records in the file, deleted ones included (the count field of the table header).
+std::uint32_t PhysicalRecords(const std::string& fileName) {
+  std::ifstream in(fileName, std::ios::binary);
+  unsigned char head[8] = {};
+  in.read(reinterpret_cast<char*>(head), sizeof head);
+  return head[4] | (head[5] << 8) | (head[6] << 16) | (static_cast<std::uint32_t>(head[7]) << 24);
+}
+
+class Journal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/link-journal-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    journal_.Folder = root_ + "/EvntBuf/";
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+  std::vector<std::string> Ids(const TStringList& filter = {}, TDateTime from = 0, TDateTime to = 100000) {
+    TEvents events;
+    EXPECT_EQ(journal_.GetEvents(filter, events, from, to), 0);
+    std::vector<std::string> ids;
+    for (const auto& e : events) ids.push_back(e.ID);
+    return ids;
+  }
+  long long LiveCount() {
+    dbase::Table table;
+    table.Open(journal_.TableFileName());
+    const long long count = table.ExactRecordCount();
+    table.Close();
+    return count;
+  }
+
+  std::string root_;
+  TTransactBase journal_;
+};
+
+TEST(JournalDefaults, CapacityAndFolder) {
+  TTransactBase journal;
+  EXPECT_EQ(journal.Capacity, 5000);
+  const std::string tail = "ac_morvikRK4400IPv41/transact/";
+  ASSERT_GE(journal.Folder.size(), tail.size());
+  EXPECT_EQ(journal.Folder.substr(journal.Folder.size() - tail.size()), tail);
+  EXPECT_EQ(journal.Folder.front(), '/');
+  EXPECT_EQ(journal.TableFileName(), journal.Folder + "transact.dbf");
+}
+
+TEST_F(Journal, PrepareCreatesTheTableWithItsTags) {
+  EXPECT_EQ(journal_.Open(), 0);
+  ASSERT_TRUE(fs::exists(journal_.TableFileName()));
+  EXPECT_FALSE(journal_.Dbf().Active());
+  dbase::Table table;
+  table.Open(journal_.TableFileName());
+  const auto& fields = table.Fields();
+  ASSERT_EQ(fields.size(), 4u);
+  EXPECT_EQ(fields[0].def.name, "ID");
+  EXPECT_EQ(fields[0].def.length, 10);
+  EXPECT_EQ(fields[1].def.name, "EVENT");
+  EXPECT_EQ(fields[1].def.type, dbase::FieldType::Numeric);
+  EXPECT_EQ(fields[1].def.length, 3);
+  EXPECT_EQ(fields[2].def.name, "EDATE");
+  EXPECT_EQ(fields[2].def.length, 14);
+  EXPECT_EQ(fields[3].def.name, "CARD");
+  EXPECT_EQ(fields[3].def.length, 8);
+  EXPECT_EQ(table.IndexTagNames(), (std::vector<std::string>{"ID_IND", "EDATE_IND"}));
+  table.Close();
+  EXPECT_TRUE(journal_.PrepareTable());  // existing table: compacted, no error
+}
+
+TEST_F(Journal, CreationFailureNamesTheCause) {
+  std::ofstream(root_ + "/file") << "x";
+  journal_.Folder = root_ + "/file/";  // a folder that cannot exist
+  try {
+    journal_.PrepareTable();
+    FAIL();
+  } catch (const Exception& e) {
+    const std::string message = e.what();
+    EXPECT_EQ(message.rfind("Ошибка создания таблицы:  ", 0), 0u) << message;
+    EXPECT_GT(message.size(), std::string("Ошибка создания таблицы:   ").size());
+    EXPECT_EQ(message.back(), ' ');
+  }
+  EXPECT_FALSE(journal_.Dbf().Active());
+}
+
+TEST_F(Journal, RecordsComeBackAsTheyWent) {
+  journal_.PrepareTable();
+  journal_.AddEvent(Ev("12", At(1, 8, 30, 5), 0x0C, "00A1B2C3"));
+  journal_.AddEvent(Ev("12", At(1, 8, 30, 6), 0x41));
+  TEvents events;
+  ASSERT_EQ(journal_.GetEvents({}, events, 0, 100000), 0);
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].ID, "12");
+  EXPECT_EQ(events[0].Event, 0x0C);
+  EXPECT_EQ(events[0].Card, "00A1B2C3");
+  EXPECT_DOUBLE_EQ(events[0].EDate, At(1, 8, 30, 5));
+  EXPECT_EQ(events[1].Event, 0x41);
+  EXPECT_EQ(events[1].Card, "");
+  EXPECT_FALSE(journal_.Dbf().Active());
+  EXPECT_EQ(journal_.Filter.IDs, nullptr);
+  EXPECT_TRUE(journal_.Filter.DateFrom.empty());
+}
+
+TEST_F(Journal, CapacityZeroTouchesNothing) {
+  journal_.Capacity = 0;
+  journal_.AddEvent(Ev("1", At(1, 0, 0, 0)));  // not even created
+  EXPECT_FALSE(fs::exists(journal_.TableFileName()));
+  journal_.PrepareTable();
+  journal_.AddEvent(Ev("1", At(1, 0, 0, 0)));
+  EXPECT_TRUE(Ids().empty());
+  journal_.Capacity = 5;
+  journal_.AddEvent(Ev("2", At(1, 0, 0, 0)));
+  journal_.Capacity = 0;
+  EXPECT_EQ(Ids(), (std::vector<std::string>{"2"}));
+  journal_.DeleteEvents({}, 0, 100000);
+  EXPECT_TRUE(Ids().empty());
+}
+
+TEST_F(Journal, CapacityNTheOldestGivesWay) {
+  journal_.PrepareTable();
+  journal_.Capacity = 3;
+  for (int i = 1; i <= 5; ++i) journal_.AddEvent(Ev(std::to_string(i), At(i, 0, 0, 0)));
+  EXPECT_EQ(Ids(), (std::vector<std::string>{"3", "4", "5"}));
+  // Lowered below the count: one in, one out.
+  journal_.Capacity = 1;
+  journal_.AddEvent(Ev("6", At(6, 0, 0, 0)));
+  EXPECT_EQ(Ids(), (std::vector<std::string>{"4", "5", "6"}));
+  EXPECT_EQ(PhysicalRecords(journal_.TableFileName()), 6u);
+  journal_.PrepareTable();  // the next prepare packs
+  EXPECT_EQ(PhysicalRecords(journal_.TableFileName()), 3u);
+  EXPECT_EQ(Ids(), (std::vector<std::string>{"4", "5", "6"}));
+}
+
+TEST_F(Journal, NegativeCapacityNeverGrows) {
+  journal_.PrepareTable();
+  journal_.Capacity = -1;
+  journal_.AddEvent(Ev("1", At(1, 0, 0, 0)));
+  EXPECT_TRUE(Ids().empty());  // the new record itself went
+  journal_.Capacity = 10;
+  journal_.AddEvent(Ev("2", At(2, 0, 0, 0)));
+  journal_.AddEvent(Ev("3", At(3, 0, 0, 0)));
+  journal_.Capacity = -5;
+  journal_.AddEvent(Ev("4", At(4, 0, 0, 0)));
+  EXPECT_EQ(Ids(), (std::vector<std::string>{"3", "4"}));
+}
+
+TEST_F(Journal, ManyEventsOfOneController) {
+  journal_.PrepareTable();
+  for (int i = 0; i < 50; ++i) journal_.AddEvent(Ev("7", At(1, 0, 0, i % 60)));
+  EXPECT_EQ(Ids({"7"}).size(), 50u);
+  EXPECT_EQ(LiveCount(), 50);
+}
+
+TEST_F(Journal, IdentifiersAreCutToTenCharacters) {
+  journal_.PrepareTable();
+  journal_.AddEvent(Ev("ABCDEFGHIJKL", At(1, 0, 0, 0)));
+  journal_.AddEvent(Ev("Контроллер№12", At(1, 0, 0, 1)));
+  EXPECT_TRUE(Ids({"ABCDEFGHIJKL"}).empty());
+  EXPECT_EQ(Ids({"ABCDEFGHIJ"}), (std::vector<std::string>{"ABCDEFGHIJ"}));
+  EXPECT_EQ(Ids({"Контроллер"}), (std::vector<std::string>{"Контроллер"}));
+}
+
+TEST_F(Journal, FilterBoundsAndIdentifiers) {
+  journal_.PrepareTable();
+  journal_.AddEvent(Ev("A", At(1, 10, 0, 0)));
+  journal_.AddEvent(Ev("B", At(1, 10, 0, 1)));
+  journal_.AddEvent(Ev("a", At(1, 10, 0, 2)));
+  journal_.AddEvent(Ev("A", At(2, 0, 0, 0)));
+  EXPECT_EQ(Ids({}, At(1, 10, 0, 0), At(1, 10, 0, 2)), (std::vector<std::string>{"A", "B", "a"}));
+  EXPECT_EQ(Ids({}, At(1, 10, 0, 1), At(1, 10, 0, 1)), (std::vector<std::string>{"B"}));
+  EXPECT_TRUE(Ids({}, At(1, 10, 0, 2), At(1, 10, 0, 1)).empty());
+  EXPECT_EQ(Ids({"A"}), (std::vector<std::string>{"A", "A"}));
+  EXPECT_EQ(Ids({"a", "B"}), (std::vector<std::string>{"B", "a"}));
+  EXPECT_TRUE(Ids({"b"}).empty());
+  EXPECT_EQ(Ids({"A"}, At(2, 0, 0, 0), At(3, 0, 0, 0)), (std::vector<std::string>{"A"}));
+}
+
+TEST_F(Journal, DeleteThroughTheFilterThenPack) {
+  journal_.PrepareTable();
+  for (int i = 0; i < 6; ++i) journal_.AddEvent(Ev(i % 2 ? "odd" : "even", At(1, 0, 0, i)));
+  EXPECT_EQ(journal_.DeleteEvents({"odd"}, At(1, 0, 0, 0), At(1, 0, 0, 3)), 0);
+  EXPECT_EQ(Ids(), (std::vector<std::string>{"even", "even", "even", "odd"}));
+  EXPECT_EQ(PhysicalRecords(journal_.TableFileName()), 4u);
+  EXPECT_FALSE(journal_.Dbf().Active());
+  // A filter that passes nothing deletes nothing and still packs.
+  journal_.Capacity = 3;
+  journal_.AddEvent(Ev("x", At(2, 0, 0, 0)));
+  journal_.AddEvent(Ev("x", At(2, 0, 0, 1)));
+  ASSERT_EQ(PhysicalRecords(journal_.TableFileName()), 6u);
+  journal_.DeleteEvents({"nobody"}, 0, 100000);
+  EXPECT_EQ(PhysicalRecords(journal_.TableFileName()), 4u);  // one in, one out: still 4 live
+  EXPECT_EQ(Ids(), (std::vector<std::string>{"even", "odd", "x", "x"}));
+}
+
+TEST_F(Journal, NoPackWhileAnotherHandleHoldsTheTable) {
+  journal_.PrepareTable();
+  for (int i = 0; i < 4; ++i) journal_.AddEvent(Ev("c", At(1, 0, 0, i)));
+  TTransactBase other;  // did not create the table: opens it shared
+  other.Folder = journal_.Folder;
+  dbase::Table holder;
+  holder.Open(journal_.TableFileName());
+  EXPECT_EQ(other.DeleteEvents({}, At(1, 0, 0, 0), At(1, 0, 0, 1)), 0);
+  EXPECT_EQ(PhysicalRecords(journal_.TableFileName()), 4u);
+  EXPECT_NO_THROW(other.PrepareTable());
+  EXPECT_EQ(PhysicalRecords(journal_.TableFileName()), 4u);
+  EXPECT_EQ(holder.ExactRecordCount(), 2);
+  holder.Close();
+  other.PrepareTable();
+  EXPECT_EQ(PhysicalRecords(journal_.TableFileName()), 2u);
+}
+
+TEST_F(Journal, TheCreatorOpensExclusivelyAndReportsABusyTable) {
+  journal_.PrepareTable();
+  EXPECT_TRUE(journal_.Dbf().Exclusive());
+  journal_.Dbf().SetLockTimeout(std::chrono::milliseconds(50));
+  dbase::Table holder;
+  holder.Open(journal_.TableFileName());
+  EXPECT_ANY_THROW(journal_.AddEvent(Ev("1", At(1, 0, 0, 0))));
+  EXPECT_FALSE(journal_.Dbf().Active());
+  holder.Close();
+  journal_.AddEvent(Ev("1", At(1, 0, 0, 0)));
+  EXPECT_EQ(Ids(), (std::vector<std::string>{"1"}));
+}
+
+TEST_F(Journal, ABadDateEndsTheReadAndClosesTheTable) {
+  journal_.PrepareTable();
+  journal_.AddEvent(Ev("1", At(1, 0, 0, 0)));
+  {
+    dbase::Table writer;
+    writer.SetCodePage(866);
+    writer.Open(journal_.TableFileName());
+    writer.Append();
+    writer.SetFieldString("ID", "2");
+    writer.SetFieldString("EDATE", "2025023X");
+    writer.Post();
+    writer.Close();
+  }
+  TEvents events;
+  EXPECT_THROW(journal_.GetEvents({}, events, 0, 100000), EConvertError);
+  EXPECT_FALSE(journal_.Dbf().Active());
+  EXPECT_EQ(journal_.Filter.IDs, nullptr);
+  // Bounds that leave the bad record out still read.
+  EXPECT_EQ(Ids({}, At(1, 0, 0, 0), At(2, 0, 0, 0)), (std::vector<std::string>{"1"}));
+}
+
+TEST_F(Journal, AnIndependentReaderSeesTheSameTable) {
+  if (std::system("/usr/bin/python3 -c 'import dbfread' 2>/dev/null") != 0) {
+    GTEST_SKIP() << "python3-dbfread is not installed";
+  }
+  journal_.PrepareTable();
+  journal_.Capacity = 2;
+  journal_.AddEvent(Ev("Вход", At(1, 8, 0, 0), 12, "0000ABCD"));
+  journal_.AddEvent(Ev("2", At(1, 8, 0, 1), 65));
+  journal_.AddEvent(Ev("ПроходнаяN1X", At(1, 8, 0, 2), 255, "FFFFFFFF"));
+  const std::string script = root_ + "/read.py";
+  std::ofstream(script) << "import sys, dbfread\n"
+                           "t = dbfread.DBF(sys.argv[1], load=True)\n"
+                           "assert t.encoding == 'cp866', t.encoding\n"
+                           "print([(f.name, f.type, f.length) for f in t.fields])\n"
+                           "for r in t.records: print(r['ID'], r['EVENT'], r['EDATE'], r['CARD'], sep='|')\n"
+                           "print('deleted', len(t.deleted))\n";
+  const std::string output = root_ + "/out.txt";
+  ASSERT_EQ(std::system(("/usr/bin/python3 " + script + " " + journal_.TableFileName() + " > " + output).c_str()), 0);
+  std::ifstream in(output);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text,
+            "[('ID', 'C', 10), ('EVENT', 'N', 3), ('EDATE', 'C', 14), ('CARD', 'C', 8)]\n"
+            "2|65|20250301080001|\n"
+            "ПроходнаяN|255|20250301080002|FFFFFFFF\n"
+            "deleted 1\n");
+}
+
+}  // namespace
