@@ -4,8 +4,10 @@
 //  - the outer set (ReactorFd) holds the inner set and an eventfd that is signalled exactly while a
 //    posted message, a due timer or WM_QUIT waits; so it is readable whenever anything is pending.
 // A timer that is due but not yet taken is kept out of the timerfd, and a socket whose notification
-// waits in the queue is kept out of the inner set, so a wait filtered to one window never spins on
-// what belongs to another.
+// waits in the queue is disabled in the inner set (EPOLLONESHOT until re-armed), so a wait filtered
+// to one window never spins on what belongs to another. One-shot registration also means that a
+// socket closed without cancelling its selection (its file kept open elsewhere, say by a forked
+// child) reports at most once more instead of forever.
 #include "platform/reactor.h"
 
 #include <cxxabi.h>
@@ -37,6 +39,7 @@ namespace {
 
 constexpr std::uint64_t kTimerTag = std::numeric_limits<std::uint64_t>::max();
 constexpr int kMaxEvents = 64;
+constexpr std::uint32_t kSocketEvents = EPOLLIN | EPOLLONESHOT;
 
 std::uint64_t MonotonicMs() {
   timespec ts{};
@@ -111,6 +114,7 @@ class Reactor {
   void HandleSocketReady(int socket);
   void Rearm(int socket, std::uint64_t generation);
   void DropWatch(int socket);
+  bool Register(int socket, int operation);
   void ArmTimerFd();
   void SyncSignal();
   bool TakePosted(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, bool remove);
@@ -174,7 +178,7 @@ void Reactor::Deallocate(HWND hwnd) {
 
   for (auto it = sockets_.begin(); it != sockets_.end();) {
     if (it->second.window == hwnd) {
-      if (it->second.armed) epoll_ctl(inner_.Get(), EPOLL_CTL_DEL, it->first, nullptr);
+      epoll_ctl(inner_.Get(), EPOLL_CTL_DEL, it->first, nullptr);
       it = sockets_.erase(it);
     } else {
       ++it;
@@ -243,17 +247,13 @@ void Reactor::HandleTimerFd() {
 
 void Reactor::HandleSocketReady(int socket) {
   const auto found = sockets_.find(socket);
-  if (found == sockets_.end() || !found->second.armed) {
-    // Not ours (any more): make sure it stops reporting.
-    epoll_ctl(inner_.Get(), EPOLL_CTL_DEL, socket, nullptr);
-    return;
-  }
+  // Not watched (any more): the one-shot registration has disabled itself already.
+  if (found == sockets_.end() || !found->second.armed) return;
   EnqueueSocketNotification(socket, found->second);
 }
 
 void Reactor::EnqueueSocketNotification(int socket, SocketWatch& watch) {
-  watch.armed = false;
-  epoll_ctl(inner_.Get(), EPOLL_CTL_DEL, socket, nullptr);
+  watch.armed = false;  // the one-shot registration reports nothing more until re-armed
   QueuedMessage queued{MSG{watch.window, watch.message, static_cast<WPARAM>(socket), FD_READ, GetTickCount()}};
   queued.socket = socket;
   queued.watchGeneration = watch.generation;
@@ -270,20 +270,25 @@ void Reactor::Rearm(int socket, std::uint64_t generation) {
     sockets_.erase(found);
     return;
   }
-  epoll_event ev{};
-  ev.events = EPOLLIN;
-  ev.data.u64 = static_cast<std::uint64_t>(socket);
-  if (epoll_ctl(inner_.Get(), EPOLL_CTL_ADD, socket, &ev) != 0 && errno != EEXIST) {
+  if (!Register(socket, EPOLL_CTL_MOD) && !Register(socket, EPOLL_CTL_ADD)) {
+    epoll_ctl(inner_.Get(), EPOLL_CTL_DEL, socket, nullptr);
     sockets_.erase(found);
     return;
   }
   found->second.armed = true;
 }
 
+bool Reactor::Register(int socket, int operation) {
+  epoll_event ev{};
+  ev.events = kSocketEvents;
+  ev.data.u64 = static_cast<std::uint64_t>(socket);
+  return epoll_ctl(inner_.Get(), operation, socket, &ev) == 0;
+}
+
 void Reactor::DropWatch(int socket) {
   const auto found = sockets_.find(socket);
   if (found == sockets_.end()) return;
-  if (found->second.armed) epoll_ctl(inner_.Get(), EPOLL_CTL_DEL, socket, nullptr);
+  epoll_ctl(inner_.Get(), EPOLL_CTL_DEL, socket, nullptr);
   sockets_.erase(found);
   std::erase_if(queue_, [socket](const QueuedMessage& q) { return q.socket == socket; });
   SyncSignal();
@@ -397,10 +402,7 @@ int Reactor::AsyncSelect(int socket, HWND hwnd, UINT message, long events) {
     errno = EINVAL;
     return -1;
   }
-  epoll_event ev{};
-  ev.events = EPOLLIN;
-  ev.data.u64 = static_cast<std::uint64_t>(socket);
-  if (epoll_ctl(inner_.Get(), EPOLL_CTL_ADD, socket, &ev) != 0 && errno != EEXIST) return -1;
+  if (!Register(socket, EPOLL_CTL_ADD) && (errno != EEXIST || !Register(socket, EPOLL_CTL_MOD))) return -1;
   sockets_[socket] = SocketWatch{hwnd, message, st.st_dev, st.st_ino, ++watchGeneration_, true};
   return 0;
 }

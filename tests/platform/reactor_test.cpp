@@ -388,6 +388,22 @@ TEST_F(ReactorTest, ClosedAndReusedDescriptorIsNotWatchedAnyMore) {
   EXPECT_EQ(second.ReceiveNow(), "new");
 }
 
+TEST_F(ReactorTest, SocketClosedWhileItsFileStaysOpenElsewhereDoesNotSpin) {
+  TestWindow window;
+  LoopbackSocket peer;
+  auto socket = std::make_unique<LoopbackSocket>();
+  ASSERT_EQ(WSAAsyncSelect(socket->Fd(), window.Handle(), kSocketMessage, FD_READ), 0);
+  const UniqueFd elsewhere(dup(socket->Fd()));  // as a forked child would keep it
+  peer.SendTo(*socket, "x");
+  socket.reset();  // closed without cancelling the selection
+  Sleep(10);
+  EXPECT_LE(DrainNow(), 1) << "at most the one stale notification";
+  EXPECT_FALSE(FdReadable(ReactorFd()));
+  MSG msg;
+  EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_NOREMOVE));
+  EXPECT_FALSE(WaitMessage(20));
+}
+
 TEST_F(ReactorTest, ReactorFdIsReadableExactlyWhileSomethingIsPending) {
   const int fd = ReactorFd();
   ASSERT_GE(fd, 0);
