@@ -80,7 +80,9 @@ TEST(VariantClear, FreesWhatItOwns) {
   v.vt = VT_ARRAY | VT_BSTR;
   v.parray = SafeArrayCreateVector(VT_BSTR, 0, 2);
   LONG index = 1;
-  ASSERT_EQ(SafeArrayPutElement(v.parray, &index, BstrFromUtf8("x")), S_OK);
+  BSTR element = BstrFromUtf8("x");
+  ASSERT_EQ(SafeArrayPutElement(v.parray, &index, element), S_OK);  // the array takes a copy
+  SysFreeString(element);
   EXPECT_EQ(VariantClear(&v), S_OK);
 }
 
