@@ -234,46 +234,55 @@ void OleVariant::Clear() noexcept {
 }
 
 // --- Arrays -----------------------------------------------------------------------------------
-OleVariant OleVariant::VarArrayCreate(std::initializer_list<std::pair<LONG, LONG>> bounds,
-                                      VARTYPE elementType) {
-  return VarArrayCreate(std::vector<std::pair<LONG, LONG>>(bounds), elementType);
-}
+namespace {
 
-OleVariant OleVariant::VarArrayCreate(const std::vector<std::pair<LONG, LONG>>& bounds,
-                                      VARTYPE elementType) {
+// A variant holding a new array of the given shape; elements start Empty (or zero).
+OleVariant NewArray(const std::pair<LONG, LONG>* bounds, std::size_t dims, VARTYPE elementType) {
   SAFEARRAYBOUND shape[kMaxDims];
-  if (bounds.empty() || bounds.size() > kMaxDims) {
+  if (dims == 0 || dims > kMaxDims) {
     throw EVariantError(std::string(platform_strings::SVarArrayCreateError));
   }
-  for (std::size_t d = 0; d < bounds.size(); ++d) {
+  for (std::size_t d = 0; d < dims; ++d) {
     const long long count = static_cast<long long>(bounds[d].second) - bounds[d].first + 1;
     if (count < 0) throw EVariantError(std::string(platform_strings::SVarArrayCreateError));
     shape[d] = SAFEARRAYBOUND{static_cast<ULONG>(count), bounds[d].first};
   }
-  SAFEARRAY* psa = SafeArrayCreate(elementType, static_cast<UINT>(bounds.size()), shape);
-  if (!psa) throw EVariantError(std::string(platform_strings::SVarArrayCreateError));
-  OleVariant result;
-  result.v_.vt = static_cast<VARTYPE>(VT_ARRAY | elementType);
-  result.v_.parray = psa;
+  VARIANT raw;
+  VariantInit(&raw);
+  raw.parray = SafeArrayCreate(elementType, static_cast<UINT>(dims), shape);
+  if (!raw.parray) throw EVariantError(std::string(platform_strings::SVarArrayCreateError));
+  raw.vt = static_cast<VARTYPE>(VT_ARRAY | elementType);
+  return OleVariant::Attach(raw);
+}
+
+OleVariant ArrayOf(const OleVariant* values, std::size_t count) {
+  const std::pair<LONG, LONG> bounds{0, static_cast<LONG>(count) - 1};
+  OleVariant result = NewArray(&bounds, 1, VT_VARIANT);
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto index = static_cast<LONG>(i);
+    CheckCopy(SafeArrayPutElement(result.Array(), &index, &values[i].Raw()), values[i].Type());
+  }
   return result;
+}
+
+}  // namespace
+
+OleVariant OleVariant::VarArrayCreate(std::initializer_list<std::pair<LONG, LONG>> bounds,
+                                      VARTYPE elementType) {
+  return NewArray(bounds.begin(), bounds.size(), elementType);
+}
+
+OleVariant OleVariant::VarArrayCreate(const std::vector<std::pair<LONG, LONG>>& bounds,
+                                      VARTYPE elementType) {
+  return NewArray(bounds.data(), bounds.size(), elementType);
 }
 
 OleVariant OleVariant::VarArrayOf(std::initializer_list<OleVariant> values) {
-  OleVariant result = VarArrayCreate({{0, static_cast<LONG>(values.size()) - 1}});
-  LONG index = 0;
-  for (const OleVariant& value : values) {
-    CheckCopy(SafeArrayPutElement(result.v_.parray, &index, &value.v_), value.v_.vt);
-    ++index;
-  }
-  return result;
+  return ArrayOf(values.begin(), values.size());
 }
 
 OleVariant OleVariant::VarArrayOf(const std::vector<OleVariant>& values) {
-  OleVariant result = VarArrayCreate({{0, static_cast<LONG>(values.size()) - 1}});
-  for (LONG index = 0; index < static_cast<LONG>(values.size()); ++index) {
-    CheckCopy(SafeArrayPutElement(result.v_.parray, &index, &values[index].v_), values[index].v_.vt);
-  }
-  return result;
+  return ArrayOf(values.data(), values.size());
 }
 
 SAFEARRAY* OleVariant::Array() const noexcept {

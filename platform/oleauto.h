@@ -174,8 +174,21 @@ TAVO_PLATFORM_API HRESULT VariantCopy(VARIANT* dest, const VARIANT* src);
 // Like VariantCopy, but a by-reference source is copied as the value it points to.
 TAVO_PLATFORM_API HRESULT VariantCopyInd(VARIANT* dest, const VARIANT* src);
 // Converts src to type vt (after following references) into dest (dest may equal src).
-// DISP_E_TYPEMISMATCH when no conversion exists, DISP_E_OVERFLOW when the value does not fit.
-// Text is parsed and formatted by the locale profile (see locale_profile.h).
+// DISP_E_TYPEMISMATCH when no conversion exists, DISP_E_OVERFLOW when the value does not fit;
+// dest is untouched on failure. Text is parsed and formatted by the locale profile (see
+// locale_profile.h). The rules in detail:
+//  - Empty gives 0, the empty text, False (and a null interface); Null converts only to Null.
+//  - Reals and currency become integers rounded half to even; dates their day number (the
+//    integer part); Booleans -1 (all bits set in the unsigned types) and 0.
+//  - Text to number: a decimal integer, else a real with a decimal comma or point; text to
+//    Boolean: "True"/"False" in any letter case, else a number (0 is False); text to date:
+//    locale_profile::TryParseDate.
+//  - To text: integers, currency and decimals in plain decimal (no grouping, decimal comma);
+//    8-byte reals by locale_profile::FormatFloat, 4-byte reals with 7 significant digits; dates by
+//    locale_profile::FormatDate; Booleans "True"/"False" whatever the flags.
+//  - Dates are valid from 1 January 100 to 31 December 9999 (DISP_E_OVERFLOW outside).
+//  - Arrays convert only to their own type (a deep copy); interfaces only to VT_DISPATCH or
+//    VT_UNKNOWN (through QueryInterface); VT_ERROR to nothing else.
 TAVO_PLATFORM_API HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags,
                                             VARTYPE vt);
 
@@ -194,6 +207,12 @@ TAVO_PLATFORM_API HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT dim, LONG* bou
 // indices holds one index per dimension, dimension 1 first. DISP_E_BADINDEX outside the bounds.
 // Get copies the element out (a deep copy for strings and variants); Put copies the value in and
 // releases what the element held.
+//  - VT_VARIANT arrays: out/in point to a VARIANT; Get clears *out first (it must be initialised).
+//  - VT_BSTR arrays: Get writes a new copy into *(BSTR*)out (the caller frees it); Put takes the
+//    BSTR itself as in (not a pointer to it) and stores a copy.
+//  - VT_DISPATCH / VT_UNKNOWN arrays: Get writes the pointer into *(IUnknown**)out with a reference
+//    added; Put takes the interface pointer itself as in and adds a reference.
+//  - other element types: out/in point to the value, cbElements bytes.
 TAVO_PLATFORM_API HRESULT SafeArrayGetElement(SAFEARRAY* psa, const LONG* indices, void* out);
 TAVO_PLATFORM_API HRESULT SafeArrayPutElement(SAFEARRAY* psa, const LONG* indices, const void* in);
 TAVO_PLATFORM_API HRESULT SafeArrayPtrOfIndex(SAFEARRAY* psa, const LONG* indices, void** element);

@@ -150,8 +150,13 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
 }
 
 std::string Utf16ToUtf8(std::u16string_view utf16) {
+  std::size_t bytes = 0;  // exact size first: one allocation
+  for (std::size_t pos = 0; pos < utf16.size();) {
+    const char32_t cp = DecodeUtf16(utf16, pos);
+    bytes += cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+  }
   std::string out;
-  out.reserve(utf16.size());
+  out.reserve(bytes);
   std::size_t pos = 0;
   while (pos < utf16.size()) {
     const char16_t unit = utf16[pos];
