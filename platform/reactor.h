@@ -12,6 +12,7 @@
 // - ReactorFd() is a descriptor that is readable whenever anything is pending for the thread
 //   (posted message, due timer, readable socket), so a GUI toolkit's loop can watch it.
 // - An exception thrown by a window procedure is caught by DispatchMessage and dropped.
+// - Window handles are never reused, so a stale handle is simply a dead window.
 #pragma once
 
 #include <cstdint>
@@ -59,6 +60,7 @@ TAVO_PLATFORM_API void DeallocateHWnd(HWND hwnd);
 TAVO_PLATFORM_API bool IsWindow(HWND hwnd);
 
 // Queues a message for the window's thread (must be the calling thread); false for a dead window.
+// hwnd nullptr queues a thread message (delivered to peeks of every window, dispatched to nobody).
 TAVO_PLATFORM_API bool PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // Queues WM_QUIT for the calling thread.
 TAVO_PLATFORM_API void PostQuitMessage(int exitCode);
@@ -70,7 +72,7 @@ TAVO_PLATFORM_API LRESULT DefWindowProc(HWND hwnd, UINT message, WPARAM wParam, 
 // otherwise that window's only. filterMin = filterMax = 0: every message number.
 TAVO_PLATFORM_API bool PeekMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax,
                                    UINT removeFlags);
-// Blocks until a message is there; false for WM_QUIT.
+// Blocks until a message is there; false for WM_QUIT (and at once for a dead filter window).
 TAVO_PLATFORM_API bool GetMessage(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax);
 TAVO_PLATFORM_API bool TranslateMessage(const MSG* msg);
 // Runs the target window's procedure; exceptions from it are caught and dropped.
@@ -86,7 +88,10 @@ TAVO_PLATFORM_API UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT intervalMs);
 TAVO_PLATFORM_API bool KillTimer(HWND hwnd, UINT_PTR id);
 
 // Socket read notification to a window (events FD_READ, or 0 to stop). Answers 0, or -1 with
-// errno set for a dead window or a bad descriptor.
+// errno set for a dead window (EINVAL) or a bad descriptor (EBADF). Only FD_READ is produced. A new
+// call for the same socket replaces the previous selection, and stopping drops the notifications
+// still waiting in the queue. The socket's blocking mode is left as it is. Stop the notification
+// before closing a socket; one closed without it is forgotten when its next notification is taken.
 TAVO_PLATFORM_API int WSAAsyncSelect(int socket, HWND hwnd, UINT message, long events);
 
 TAVO_PLATFORM_API void Sleep(DWORD milliseconds);
