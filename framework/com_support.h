@@ -65,6 +65,21 @@ ComPtr<T> CreateComObject(Args&&... args) {
 // The IDispatch of a driver object (IDispatch is its first base, so this is also its IUnknown).
 inline IDispatch* AsDispatch(TComObject* object) { return static_cast<IDispatch*>(object); }
 
+// Handlers bound to an object's member functions; a virtual member binds the override.
+template <class C>
+TFunctionHandler BindFunction(C* self, std::int32_t (C::*method)(OleVariant&, OleVariant&,
+                                                                  std::int32_t, std::string&)) {
+  return [self, method](OleVariant& inData, OleVariant& outData, std::int32_t timeout,
+                        std::string& errText) {
+    return (self->*method)(inData, outData, timeout, errText);
+  };
+}
+
+template <class C>
+TProcedureHandler BindProcedure(C* self, void (C::*method)(SAFEARRAY*, OleVariant&)) {
+  return [self, method](SAFEARRAY* args, OleVariant& result) { (self->*method)(args, result); };
+}
+
 class TBaseObject : public TComObject {
  public:
   // IDispatch
