@@ -70,7 +70,10 @@ void SimController::HandleCommand(const std::string& datagram, const std::string
   command.crc = parsed.crc;
   command.reply = TakeReply();
   Answer(command.reply, parsed.seq, parsed.crc, host, port);
-  if (command.reply != Reply::Nak && command.reply != Reply::Silent) Apply(command, now);
+  if (command.reply != Reply::Nak && command.reply != Reply::Silent) {
+    Apply(command, now);
+    if (commandHook_) commandHook_(*this, command);
+  }
   if (listener_ && listener_->onCommand) listener_->onCommand(command);
   if (recording_) commands_.push_back(std::move(command));
 }

@@ -90,6 +90,10 @@ class SimController {
   void SetOffline(bool offline);  // offline: drops everything received and sends nothing
   void SetRecording(bool on) { recording_ = on; }
   void SetPollSilence(Millis silence) { options_.pollSilence = silence; }
+  // Runs after every command the controller took (acknowledged and applied), under the
+  // simulator's lock: a script of its own reactions (queue an event after a status reply ...).
+  using CommandHook = std::function<void(SimController&, const ReceivedCommand&)>;
+  void SetCommandHook(CommandHook hook) { commandHook_ = std::move(hook); }
 
   // Output. Frames wait in one queue and go out one at a time once the controller is linked.
   void QueueEvent(const EventSpec& event, int count = 1);
@@ -158,6 +162,7 @@ class SimController {
   std::vector<ReceivedCommand> commands_;
   int mode_ = -1;
   std::map<std::string, ReceivedCommand> cards_;
+  CommandHook commandHook_;
 };
 
 }  // namespace ctrlsim

@@ -1,0 +1,347 @@
+#include "driver/morvik_net_device.h"
+
+#include <exception>
+
+#include "driver/link_frames.h"
+#include "platform/reactor.h"
+
+namespace {
+
+constexpr int kAttempts = 3;           // attempts of one command transaction
+constexpr int kDatagramsPerAck = 10;   // datagrams read while waiting for one acknowledgement
+constexpr int kReceivePasses = 3;      // repeats skipped by one read notification
+constexpr std::size_t kLeadingBytes = 13;   // event and status data before what the device reads
+constexpr std::size_t kStatusReplySize = 15;
+constexpr std::size_t kShortestEventData = 15;
+constexpr std::size_t kShortestEventBody = 6;
+constexpr std::size_t kCardEventBody = 14;
+constexpr std::size_t kCardLength = 8;
+constexpr DWORD kWaitPassSleepMs = 5;
+
+constexpr std::uint8_t kHelloAnswer = 0x84;  // data of the keep-alive that answers an announcement
+constexpr std::uint8_t kPollData = 0x81;
+constexpr std::uint8_t kStatusData = 0x81;
+constexpr std::uint8_t kByeData = 0x84;
+
+std::uint8_t ByteAt(std::string_view bytes, std::size_t position) {  // 1-based
+  return static_cast<std::uint8_t>(bytes[position - 1]);
+}
+
+// The year of an event that carries only month and day: the PC's current year, except that an
+// event of December received in January belongs to the year before.
+int EventYear(const DateTimeParts& today, int eventMonth) {
+  return (eventMonth == 12 && today.month == 1) ? today.year - 1 : today.year;
+}
+
+}  // namespace
+
+TMorvikNetDevice::TMorvikNetDevice(const TNetDeviceTimings& timings)
+    : FTimings(timings), FClock([] { return Now(); }) {
+  FCmdChannel.SetTimeoutMs(FTimings.ChannelTimeoutMs);
+  FEventChannel.SetTimeoutMs(FTimings.ChannelTimeoutMs);
+  FEventChannel.SetAsync(true);
+  FEventChannel.OnRead = [this](TUDPSync&) { DataReceived(); };
+  FPollTimer.SetInterval(FTimings.PollIntervalMs);
+  FPollTimer.SetOnTimer([this] { TimerTick(); });
+}
+
+TMorvikNetDevice::~TMorvikNetDevice() {
+  try {
+    Disconnect(false);
+  } catch (...) {
+    // Nothing may leave a destructor; closing channels does not raise in practice.
+  }
+}
+
+// --- link ----------------------------------------------------------------------------------------
+
+int TMorvikNetDevice::Connect() {
+  FLastError.clear();
+  if (FConnected) return kOk;
+  if (FBusy) return kDeviceBusy;
+  FJournal.Open();  // raises when the table cannot be prepared; nothing has changed yet
+  Controllers.SetAllOffline();
+
+  FEventChannel.SetLocalPort(kEventPort);
+  FEventChannel.SetRemotePort(kCommandPort);
+  FEventChannel.SetRemoteHost("");
+  FCmdChannel.SetLocalPort(kCommandPort);
+  FCmdChannel.SetRemotePort(kEventPort);
+  FCmdChannel.SetRemoteHost("");
+  const bool opened = FEventChannel.Connect() && FCmdChannel.Connect();
+  if (!opened) {
+    FLastError = !FEventChannel.Connected() ? FEventChannel.LastError() : FCmdChannel.LastError();
+    CloseChannels();
+    return kErrConnection;
+  }
+
+  FConnected = WaitPumping(FTimings.ConnectWaitMs, [this] { return Controllers.AllOnline(); });
+  if (!FConnected) {
+    CloseChannels();
+    return kWaitTimeout;
+  }
+  FPollTimer.SetEnabled(true);
+  return kOk;
+}
+
+void TMorvikNetDevice::Disconnect(bool SayBye) {
+  FLastError.clear();
+  if (!FConnected) return;
+  if (FBusy) Delay(FTimings.BusyDisconnectDelayMs);
+  if (SayBye) SendByeAll();
+  FConnected = false;
+  CloseChannels();
+}
+
+void TMorvikNetDevice::CloseChannels() {
+  FEventChannel.Disconnect();
+  FCmdChannel.Disconnect();
+  FPollTimer.SetEnabled(false);
+  Controllers.SetAllOffline();
+}
+
+bool TMorvikNetDevice::WaitPumping(std::uint32_t milliseconds, const std::function<bool()>& done) {
+  struct BusyScope {
+    bool& busy;
+    explicit BusyScope(bool& flag) : busy(flag) { busy = true; }
+    ~BusyScope() { busy = false; }
+  } scope(FBusy);
+  const std::uint64_t deadline = GetTickCount64() + milliseconds;
+  while (GetTickCount64() < deadline) {
+    FEventChannel.ProcessMessages();
+    Sleep(kWaitPassSleepMs);
+    if (done()) return true;
+  }
+  return false;
+}
+
+int TMorvikNetDevice::RequestStatus() {
+  FLastError.clear();
+  // The checks come first: a call nested in a running wait must not wipe the replies it collects.
+  if (!FConnected) return kNotReady;
+  if (FBusy) return kDeviceBusy;
+  Controllers.ClearReplied();
+  for (const auto& controller : Controllers) {
+    if (!controller->Online) continue;
+    const int code = SendSimple(*controller, kStatusData, frames::kStatusRequest);
+    if (code != kOk) return code;
+  }
+  return WaitPumping(FTimings.StatusWaitMs, [this] { return Controllers.AllOnlineReplied(); })
+             ? kOk
+             : kWaitTimeout;
+}
+
+void TMorvikNetDevice::SetBufferFolder(std::string_view Path) {
+  std::string folder(Path);
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  FJournal.Folder = folder + "EvntBuf/";
+}
+
+void TMorvikNetDevice::SetBufferCapacity(int Count) { FJournal.Capacity = Count; }
+
+int TMorvikNetDevice::CheckState() {
+  FLastError.clear();
+  if (!FConnected) return kNotReady;
+  if (FBusy) return kDeviceBusy;
+  return kOk;
+}
+
+int TMorvikNetDevice::CheckAndFind(std::string_view ID, TController*& Controller) {
+  Controller = nullptr;
+  if (const int code = CheckState(); code != kOk) return code;
+  Controller = Controllers.FindByID(ID);
+  return Controller ? kOk : kErrControllerNotListed;
+}
+
+bool TMorvikNetDevice::IsNewSeq(std::uint8_t n, std::uint8_t last) noexcept {
+  return last == 255 ? n < 255 : n > last;
+}
+
+// --- command transaction -------------------------------------------------------------------------
+
+int TMorvikNetDevice::SendFrame(TController& Controller, std::string_view Data, std::uint8_t Code,
+                                std::uint8_t& Seq, std::uint8_t& Crc) {
+  FLastError.clear();
+  Seq = Controller.NextSeq();
+  const frames::BuiltFrame built = frames::BuildFrame(Seq, Code, Data);
+  Crc = built.crc;
+  if (!FCmdChannel.SendData(built.frame, Controller.IPAddr)) {
+    FLastError = FCmdChannel.LastError();
+    return kUnknownError;
+  }
+  return kOk;
+}
+
+int TMorvikNetDevice::WaitAck(TController& Controller, std::uint8_t Crc, std::uint8_t Seq) {
+  FLastError.clear();
+  std::string datagram, host;
+  for (int i = 0; i < kDatagramsPerAck; ++i) {
+    if (!FCmdChannel.ReceiveData(datagram, host)) {
+      FLastError = FCmdChannel.LastError();
+      return kNoResponse;
+    }
+    if (host != Controller.IPAddr) continue;
+    frames::ParsedFrame frame;
+    if (!frames::ParseFrame(datagram, frame)) return kProtocolError;
+    const bool isAnswer = frame.code == frames::kAck || frame.code == frames::kNak;
+    if (!isAnswer || frame.seq != Seq) continue;
+    if (frame.code == frames::kNak) return kDeviceBusy;
+    return frame.ackedCrc == Crc ? kOk : kProtocolError;
+  }
+  return kProtocolError;
+}
+
+int TMorvikNetDevice::SendCommand(TController& Controller, std::string_view Data, std::uint8_t Code) {
+  int code = kOk;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    std::uint8_t seq = 0, crc = 0;
+    code = SendFrame(Controller, Data, Code, seq, crc);
+    if (code != kOk) return code;
+    code = WaitAck(Controller, crc, seq);
+    if (code == kOk || code == kNoResponse) return code;
+  }
+  return code;
+}
+
+int TMorvikNetDevice::SendSimple(TController& Controller, std::uint8_t DataByte, std::uint8_t Code) {
+  return SendCommand(Controller, std::string(1, static_cast<char>(DataByte)), Code);
+}
+
+// --- receive path --------------------------------------------------------------------------------
+
+void TMorvikNetDevice::DataReceived() {
+  // The read notification is a window message: whatever fails here ends the handling of this
+  // datagram and nothing else (what was done before stays done).
+  try {
+    TReceivedFrame frame;
+    TController* controller = nullptr;
+    if (ReceiveFromController(frame, controller) != kOk) return;
+    HandleFrame(*controller, frame);
+  } catch (...) {
+  }
+}
+
+int TMorvikNetDevice::ReceiveFrame(TReceivedFrame& Frame) {
+  FLastError.clear();
+  std::string datagram;
+  if (!FEventChannel.ReceiveData(datagram, Frame.Host)) {
+    FLastError = FEventChannel.LastError();
+    return kNoResponse;
+  }
+  frames::ParsedFrame parsed;
+  if (!frames::ParseFrame(datagram, parsed)) return kProtocolError;
+  Frame.Code = parsed.code;
+  Frame.Seq = parsed.seq;
+  Frame.Crc = parsed.crc;
+  Frame.Data.assign(parsed.data);
+  return kOk;
+}
+
+int TMorvikNetDevice::SendAck(const std::string& Host, std::uint8_t Seq, std::uint8_t Crc) {
+  if (!FEventChannel.SendData(frames::BuildAck(Seq, Crc), Host)) {
+    FLastError = FEventChannel.LastError();
+    return kUnknownError;
+  }
+  return kOk;
+}
+
+int TMorvikNetDevice::ReceiveFromController(TReceivedFrame& Frame, TController*& Controller) {
+  int code = kOk;
+  for (int pass = 0; pass < kReceivePasses; ++pass) {
+    if ((code = ReceiveFrame(Frame)) != kOk) return code;
+    Controller = Controllers.FindByIP(Frame.Host);
+    if (!Controller) return kErrControllerNotListed;
+    if ((code = SendAck(Frame.Host, Frame.Seq, Frame.Crc)) != kOk) return code;
+    if (Frame.Code == frames::kHello || IsNewSeq(Frame.Seq, Controller->RecvSeq)) {
+      Controller->RecvSeq = Frame.Seq;
+      return kOk;
+    }
+    code = kProtocolError;  // a repeat: acknowledged, not handled; look at the next datagram
+  }
+  return code;
+}
+
+void TMorvikNetDevice::HandleFrame(TController& Controller, const TReceivedFrame& Frame) {
+  switch (Frame.Code) {
+    case frames::kHello:
+      Controller.SetOnline(SendSimple(Controller, kHelloAnswer, frames::kKeepAlive) == kOk);
+      break;
+    case frames::kBye:
+      Controller.SetOnline(false);
+      break;
+    case frames::kWrapped:
+      HandleWrapped(Controller, Frame.Data);
+      break;
+    default:
+      HandleMessage(Controller, Frame.Data, Frame.Code);
+      break;
+  }
+}
+
+void TMorvikNetDevice::HandleWrapped(TController& Controller, const std::string& Data) {
+  if (!Data.empty()) HandleMessage(Controller, Data, static_cast<std::uint8_t>(Data[0]));
+}
+
+void TMorvikNetDevice::HandleMessage(TController& Controller, const std::string& Data, std::uint8_t Code) {
+  if (Code == frames::kEvent && Data.size() >= kShortestEventData) {
+    HandleEvent(Controller.ID, std::string_view(Data).substr(kLeadingBytes));
+  } else if (Code == frames::kStatusReply && Data.size() == kStatusReplySize) {
+    Controller.Status = static_cast<std::uint16_t>(ByteAt(Data, 13) + 256 * ByteAt(Data, 14));
+    Controller.Replied = true;
+  }
+}
+
+void TMorvikNetDevice::HandleEvent(const std::string& ID, std::string_view Body) {
+  const std::size_t length = Body.size();
+  if (length < kShortestEventBody) return;
+  const auto code = static_cast<std::uint8_t>(ByteAt(Body, 1) & 0x7F);
+  if (!IsKnownEventCode(code)) return;
+
+  DateTimeParts when;
+  when.month = frames::BCDToByte(Body, 2);
+  when.day = frames::BCDToByte(Body, 3);
+  when.hour = frames::BCDToByte(Body, 4);
+  when.minute = frames::BCDToByte(Body, 5);
+  when.second = frames::BCDToByte(Body, length);
+  when.year = EventYear(DecodeDateTime(FClock()), when.month);
+  TEvent event;
+  if (!TryEncodeDateTime(when, event.EDate)) return;  // a date that does not exist (29 February ...)
+  event.ID = ID;
+  event.Event = code;
+  if (length == kCardEventBody) event.Card.assign(Body.substr(5, kCardLength));
+
+  // The controller has the acknowledgement already and will not send the event again, so an event
+  // the journal cannot take (table locked, disk full) still goes to the driver.
+  try {
+    FJournal.AddEvent(event);
+  } catch (const std::exception&) {
+  }
+  if (OnEvent) OnEvent(event);
+}
+
+// --- poll and goodbye ----------------------------------------------------------------------------
+
+void TMorvikNetDevice::Poll(TController& Controller) {
+  if (SendSimple(Controller, kPollData, frames::kKeepAlive) != kOk) Controller.SetOnline(false);
+}
+
+void TMorvikNetDevice::PollAll() {
+  for (const auto& controller : Controllers) {
+    if (controller->Online) Poll(*controller);
+  }
+}
+
+void TMorvikNetDevice::TimerTick() {
+  try {
+    PollAll();
+  } catch (...) {
+  }
+}
+
+int TMorvikNetDevice::SendBye(TController& Controller) {
+  return SendSimple(Controller, kByeData, frames::kBye);
+}
+
+void TMorvikNetDevice::SendByeAll() {
+  for (const auto& controller : Controllers) SendBye(*controller);
+}

@@ -1,0 +1,8 @@
+# The network device against simulated controllers (each case in its own network namespace).
+if(TARGET ctrlsim_lib)
+  tavo_add_gtest(netdevice_tests NETNS
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/netdevice_connect_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/netdevice_commands_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/netdevice_receive_test.cpp
+    LIBS driver_core ctrlsim_lib)
+endif()

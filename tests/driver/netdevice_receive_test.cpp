@@ -1,0 +1,212 @@
+// The receive path of the network device: acknowledgement, the sequence rule, events, wrapped
+// messages, and what a failure while handling a datagram leaves behind.
+#include "driver/link_frames.h"
+#include "tests/driver/netdevice_test_support.h"
+
+namespace netdevice_testing {
+namespace {
+
+TDateTime At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+  DateTimeParts p{year, month, day, hour, minute, second, 0};
+  return EncodeDateTime(p);
+}
+
+ctrlsim::EventSpec Event(std::uint8_t code, int month, int day, int hour, int minute, int second,
+                         std::string card = {}) {
+  ctrlsim::EventSpec e;
+  e.code = code;
+  e.month = static_cast<std::uint8_t>(month);
+  e.day = static_cast<std::uint8_t>(day);
+  e.hour = static_cast<std::uint8_t>(hour);
+  e.minute = static_cast<std::uint8_t>(minute);
+  e.second = static_cast<std::uint8_t>(second);
+  e.card = std::move(card);
+  return e;
+}
+
+class Receive : public NetDeviceTest {
+ protected:
+  void SetUp() override {
+    device.SetClock([] { return At(2025, 6, 15, 12, 0, 0); });
+    ConnectTo({"127.0.0.2"});
+  }
+  void Queue(const ctrlsim::EventSpec& e, int count = 1) {
+    Control("127.0.0.2", [&](ctrlsim::SimController& c) { c.QueueEvent(e, count); });
+  }
+  void QueueFrame(std::uint8_t code, const std::string& data) {
+    Control("127.0.0.2", [&](ctrlsim::SimController& c) { c.QueueFrame(code, data); });
+  }
+  // Pumps until the controller has every frame acknowledged (and the device has handled them).
+  void Settle() {
+    ASSERT_TRUE(PumpUntil([&] { return sim.Stats("127.0.0.2").queued == 0; }));
+    PumpFor(20ms);
+  }
+  std::uint8_t RecvSeq() const { return device.Controllers[0]->RecvSeq; }
+};
+
+TEST_F(Receive, EventWithCardFromAFourteenByteBody) {
+  Queue(Event(4, 3, 7, 9, 41, 13, "00A1B2C3"));
+  Settle();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].ID, "1");
+  EXPECT_EQ(events[0].Event, 4);  // code byte 0x84: bit 7 cleared
+  EXPECT_EQ(events[0].Card, "00A1B2C3");
+  EXPECT_EQ(events[0].EDate, At(2025, 3, 7, 9, 41, 13));
+}
+
+TEST_F(Receive, EventWithoutCardFromASixByteBodyAndFiveBytesIgnored) {
+  Queue(Event(12, 11, 30, 23, 5, 59));
+  std::string five = ctrlsim::EventData(Event(12, 11, 30, 23, 5, 59));
+  five.pop_back();
+  QueueFrame(0x84, five);
+  std::string thirteen = ctrlsim::EventData(Event(13, 1, 2, 3, 4, 5, "00A1B2C3"));
+  thirteen.erase(thirteen.size() - 2, 1);  // a body of 13 bytes: no card, second from its last byte
+  QueueFrame(0x84, thirteen);
+  Settle();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].Event, 12);
+  EXPECT_EQ(events[0].Card, "");
+  EXPECT_EQ(events[0].EDate, At(2025, 11, 30, 23, 5, 59));
+  EXPECT_EQ(events[1].Card, "");
+  EXPECT_EQ(events[1].EDate, At(2025, 1, 2, 3, 4, 5));
+}
+
+TEST_F(Receive, UnknownCodesAndImpossibleDatesAreAcknowledgedAndDropped) {
+  Queue(Event(3, 5, 5, 5, 5, 5));
+  Queue(Event(0x7F, 5, 5, 5, 5, 5));
+  Queue(Event(4, 2, 29, 10, 0, 0));   // 2025 is not a leap year
+  Queue(Event(4, 4, 31, 10, 0, 0));
+  Queue(Event(4, 13, 1, 10, 0, 0));
+  Queue(Event(1, 5, 5, 5, 5, 5));
+  Settle();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].Event, 1);
+  EXPECT_EQ(sim.Stats("127.0.0.2").eventsAcked, 6);
+}
+
+TEST_F(Receive, DecemberEventsReceivedInJanuaryBelongToTheYearBefore) {
+  device.SetClock([] { return At(2026, 1, 1, 0, 0, 5); });
+  Queue(Event(4, 12, 31, 23, 59, 59));
+  Queue(Event(4, 11, 30, 8, 0, 0));  // only December moves back
+  Queue(Event(4, 1, 1, 0, 0, 1));
+  Settle();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].EDate, At(2025, 12, 31, 23, 59, 59));
+  EXPECT_EQ(events[1].EDate, At(2026, 11, 30, 8, 0, 0));
+  EXPECT_EQ(events[2].EDate, At(2026, 1, 1, 0, 0, 1));
+}
+
+TEST_F(Receive, TwentyNinthOfFebruaryIsKeptInALeapYear) {
+  device.SetClock([] { return At(2024, 3, 1); });
+  Queue(Event(4, 2, 29, 10, 0, 0));
+  Settle();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].EDate, At(2024, 2, 29, 10, 0, 0));
+}
+
+TEST_F(Receive, WrappedEventsAndStatusRepliesAreHandledAsTheirInnerCode) {
+  ctrlsim::EventSpec e = Event(2, 6, 1, 6, 30, 0, "0000ABCD");
+  e.wrapped = true;
+  Queue(e);
+  QueueFrame(0x89, ctrlsim::StatusData(0x4321, 15));
+  QueueFrame(0x89, "");
+  Settle();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].Card, "0000ABCD");
+  EXPECT_EQ(device.Controllers[0]->Status, 0x4321);
+  EXPECT_TRUE(device.Controllers[0]->Replied);
+}
+
+TEST_F(Receive, RepeatsAreAcknowledgedButHandledOnce) {
+  Control("127.0.0.2", [](ctrlsim::SimController& c) { c.SetDuplicates(true); });
+  Queue(Event(4, 6, 1, 1, 1, 1), 3);
+  ASSERT_TRUE(PumpUntil([&] { return sim.Stats("127.0.0.2").eventsAcked == 3; }));
+  // Each repeat makes the handler wait one channel time-out for a further datagram.
+  ASSERT_TRUE(PumpUntil([&] { return sim.Stats("127.0.0.2").strayAcks >= 3; }));
+  PumpFor(300ms);
+  EXPECT_EQ(events.size(), 3u);
+}
+
+TEST_F(Receive, AnAnnouncementSetsRecvSeqToItsNumberWhateverItIs) {
+  Control("127.0.0.2", [](ctrlsim::SimController& c) {
+    c.SetNextSeq(200);
+    c.AnnounceNow();
+  });
+  ASSERT_TRUE(PumpUntil([&] { return RecvSeq() == 200; }));
+  Control("127.0.0.2", [](ctrlsim::SimController& c) {
+    c.SetNextSeq(10);
+    c.AnnounceNow();
+  });
+  ASSERT_TRUE(PumpUntil([&] { return RecvSeq() == 10; }));
+  EXPECT_TRUE(device.Controllers[0]->Online);
+  Queue(Event(4, 6, 1, 1, 1, 1));  // number 11: new after 10
+  Settle();
+  EXPECT_EQ(events.size(), 1u);
+}
+
+TEST_F(Receive, OldNumbersAreRepeatsAndTheWrapAfter255IsAccepted) {
+  // Frames 254, 255, 0, 1 in a row are all new.
+  Control("127.0.0.2", [](ctrlsim::SimController& c) { c.SetNextSeq(254); });
+  Queue(Event(4, 6, 1, 1, 1, 1), 4);
+  Settle();
+  EXPECT_EQ(events.size(), 4u);
+  EXPECT_EQ(RecvSeq(), 1);
+  // A number below RecvSeq is acknowledged and not handled.
+  Control("127.0.0.2", [](ctrlsim::SimController& c) { c.SetNextSeq(0); });
+  Queue(Event(4, 6, 1, 1, 1, 1));
+  Settle();
+  EXPECT_EQ(events.size(), 4u);
+  EXPECT_EQ(sim.Stats("127.0.0.2").eventsAcked, 5);
+  // After an announcement numbered 255, another 255 is not new but 254 is.
+  Control("127.0.0.2", [](ctrlsim::SimController& c) {
+    c.SetNextSeq(255);
+    c.AnnounceNow();
+  });
+  ASSERT_TRUE(PumpUntil([&] { return RecvSeq() == 255; }));
+  Control("127.0.0.2", [](ctrlsim::SimController& c) { c.SetNextSeq(255); });
+  Queue(Event(4, 6, 1, 1, 1, 1));
+  Settle();
+  EXPECT_EQ(events.size(), 4u);
+  Control("127.0.0.2", [](ctrlsim::SimController& c) { c.SetNextSeq(254); });
+  Queue(Event(4, 6, 1, 1, 1, 1));
+  Settle();
+  EXPECT_EQ(events.size(), 5u);
+}
+
+TEST_F(Receive, AcknowledgementFramesOnTheEventChannelAreAcknowledgedAndIgnored) {
+  // A 9-byte acknowledgement of the controller's own, sent as a sequenced datagram.
+  Control("127.0.0.2", [](ctrlsim::SimController& c) { c.SendDatagram(frames::BuildAck(60, 0x12), 1125); });
+  ASSERT_TRUE(PumpUntil([&] { return RecvSeq() == 60; }));
+  EXPECT_TRUE(events.empty());
+}
+
+TEST_F(Receive, FramesFromAnUnlistedAddressGetNoAcknowledgement) {
+  sim.Add(FastController("127.0.0.3"));
+  ASSERT_TRUE(PumpUntil([&] { return sim.Stats("127.0.0.3").announcements >= 5; }));
+  PumpFor(50ms);
+  EXPECT_EQ(sim.Stats("127.0.0.3").announcementsAcked, 0);
+  EXPECT_EQ(sim.Stats("127.0.0.3").commands, 0);
+  EXPECT_TRUE(device.Controllers.FindByIP("127.0.0.3") == nullptr);
+  EXPECT_EQ(device.Controllers[0]->RecvSeq, RecvSeq());
+}
+
+TEST_F(Receive, GarbageIsDroppedAndTheNextFrameStillHandled) {
+  Control("127.0.0.2", [](ctrlsim::SimController& c) { c.SendGarbage(); });
+  Queue(Event(4, 6, 1, 1, 1, 1));
+  Settle();
+  EXPECT_EQ(events.size(), 1u);
+}
+
+TEST_F(Receive, AThrowingHandlerDoesNotStopTheNextEvent) {
+  int calls = 0;
+  device.OnEvent = [&](const TEvent&) {
+    ++calls;
+    throw std::runtime_error("host failed");
+  };
+  Queue(Event(4, 6, 1, 1, 1, 1), 2);
+  Settle();
+  EXPECT_EQ(calls, 2);
+}
+
+}  // namespace
+}  // namespace netdevice_testing
