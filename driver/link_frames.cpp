@@ -1,5 +1,6 @@
 #include "driver/link_frames.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -22,6 +23,20 @@ constexpr std::array<std::uint8_t, 256> MakeCrcTable() {
 }
 
 constexpr std::array<std::uint8_t, 256> kCrcTable = MakeCrcTable();
+
+// The CRC is linear, so table[a ^ b] = table[a] ^ table[b]: four bytes at a time are
+//   crc := T4[b0 ^ crc] ^ T3[b1] ^ T2[b2] ^ T1[b3], with Tn the table applied n times.
+constexpr std::array<std::array<std::uint8_t, 256>, 4> MakeSliceTables() {
+  std::array<std::array<std::uint8_t, 256>, 4> tables{};
+  tables[0] = kCrcTable;
+  for (std::size_t n = 1; n < 4; ++n) {
+    for (std::size_t i = 0; i < 256; ++i) tables[n][i] = kCrcTable[tables[n - 1][i]];
+  }
+  return tables;
+}
+
+constexpr auto kSliceTables = MakeSliceTables();
+
 constexpr std::uint8_t kCrcInit = 0x5A;
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
@@ -48,10 +63,10 @@ std::optional<unsigned> HexValue(std::string_view digits) {
   return value;
 }
 
-void AppendHex(Bytes& out, unsigned value, int width) {
-  for (int shift = (width - 1) * 4; shift >= 0; shift -= 4) {
-    out.push_back(kHexDigits[(value >> shift) & 0xFU]);
-  }
+// Writes value as width upper-case hexadecimal digits at out and answers the position after them.
+char* PutHex(char* out, unsigned value, int width) {
+  for (int shift = (width - 1) * 4; shift >= 0; shift -= 4) *out++ = kHexDigits[(value >> shift) & 0xFU];
+  return out;
 }
 
 bool IsAckCode(std::uint8_t code) { return code == kAck || code == kNak; }
@@ -59,10 +74,14 @@ bool IsAckCode(std::uint8_t code) { return code == kAck || code == kNak; }
 }  // namespace
 
 std::uint8_t CalcCRC8(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  std::size_t n = bytes.size();
   std::uint8_t crc = kCrcInit;
-  for (char c : bytes) {
-    crc = kCrcTable[static_cast<std::uint8_t>(c) ^ crc];
+  for (; n >= 4; n -= 4, p += 4) {
+    crc = static_cast<std::uint8_t>(kSliceTables[3][p[0] ^ crc] ^ kSliceTables[2][p[1]] ^
+                                    kSliceTables[1][p[2]] ^ kSliceTables[0][p[3]]);
   }
+  for (; n > 0; --n, ++p) crc = kCrcTable[*p ^ crc];
   return crc;
 }
 
@@ -79,27 +98,28 @@ BuiltFrame BuildFrame(std::uint8_t seq, std::uint8_t code, std::string_view data
   }
   BuiltFrame built;
   Bytes& f = built.frame;
-  f.reserve(kHeaderSize + data.size() + kTrailerSize);
-  f.push_back(static_cast<char>(kStart));
-  AppendHex(f, seq, 2);
-  f.push_back(static_cast<char>(code));
-  AppendHex(f, static_cast<unsigned>(data.size()), 4);
-  f.append(data);
-  built.crc = CalcCRC8(f);
-  AppendHex(f, built.crc, 2);
-  f.push_back(static_cast<char>(kEnd));
+  f.resize(kHeaderSize + data.size() + kTrailerSize);
+  char* out = f.data();
+  *out++ = static_cast<char>(kStart);
+  out = PutHex(out, seq, 2);
+  *out++ = static_cast<char>(code);
+  out = PutHex(out, static_cast<unsigned>(data.size()), 4);
+  if (!data.empty()) out = std::copy(data.begin(), data.end(), out);
+  built.crc = CalcCRC8(std::string_view(f.data(), kHeaderSize + data.size()));
+  out = PutHex(out, built.crc, 2);
+  *out = static_cast<char>(kEnd);
   return built;
 }
 
 Bytes BuildAck(std::uint8_t seq, std::uint8_t ackedCrc, std::uint8_t code) {
-  Bytes a;
-  a.reserve(kAckSize);
-  a.push_back(static_cast<char>(kStart));
-  AppendHex(a, seq, 2);
-  a.push_back(static_cast<char>(code));
-  AppendHex(a, ackedCrc, 2);
-  AppendHex(a, CalcCRC8(a), 2);
-  a.push_back(static_cast<char>(kEnd));
+  Bytes a(kAckSize, '\0');
+  char* out = a.data();
+  *out++ = static_cast<char>(kStart);
+  out = PutHex(out, seq, 2);
+  *out++ = static_cast<char>(code);
+  out = PutHex(out, ackedCrc, 2);
+  out = PutHex(out, CalcCRC8(std::string_view(a.data(), 6)), 2);
+  *out = static_cast<char>(kEnd);
   return a;
 }
 

@@ -42,6 +42,30 @@ TEST(LinkCrc, CheckValues) {
   EXPECT_EQ(frames::CalcCRC8(std::string_view(kPoll.data(), 9)), 0xEB);
 }
 
+// The CRC-8 computed bit by bit, as the polynomial defines it.
+std::uint8_t BitwiseCrc(const Bytes& bytes) {
+  std::uint8_t crc = 0x5A;
+  for (char c : bytes) {
+    crc ^= static_cast<std::uint8_t>(c);
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<std::uint8_t>((crc >> 1) ^ 0x8C) : crc >> 1;
+  }
+  return crc;
+}
+
+TEST(LinkCrc, MatchesTheBitwiseDefinitionAtEveryLength) {
+  std::uint32_t state = 12345;
+  for (std::size_t length = 0; length <= 70; ++length) {
+    for (int round = 0; round < 8; ++round) {
+      Bytes bytes;
+      for (std::size_t i = 0; i < length; ++i) {
+        state = state * 1103515245u + 12345u;
+        bytes.push_back(static_cast<char>(state >> 24));
+      }
+      ASSERT_EQ(frames::CalcCRC8(bytes), BitwiseCrc(bytes)) << "length " << length;
+    }
+  }
+}
+
 TEST(LinkCrc, FrameCrcValidity) {
   EXPECT_TRUE(frames::IsFrameCrcValid(kPoll));
   EXPECT_TRUE(frames::IsFrameCrcValid(kPollAck));
