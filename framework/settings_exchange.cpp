@@ -9,17 +9,6 @@ namespace {
 
 constexpr std::int32_t kInvalidParams = 1004;
 
-// A one-element variant array [0..0] holding value (moved in).
-OleVariant WrapInArray(OleVariant value) {
-  OleVariant outer = OleVariant::VarArrayCreate({{0, 0}});
-  LONG index = 0;
-  void* element = nullptr;
-  if (SUCCEEDED(SafeArrayPtrOfIndex(outer.Array(), &index, &element))) {
-    *static_cast<VARIANT*>(element) = value.Detach();
-  }
-  return outer;
-}
-
 }  // namespace
 
 void TBaseDevice::AddSettings() {

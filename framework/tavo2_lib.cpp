@@ -391,6 +391,20 @@ void SafeArrayPutVariant(SAFEARRAY* Psa, LONG Index, const VARIANT& Value) {
   if (Psa != nullptr) SafeArrayPutElement(Psa, &Index, &Value);
 }
 
+OleVariant WrapInArray(OleVariant Value) {
+  OleVariant outer = OleVariant::VarArrayCreate({{0, 0}});
+  LONG index = 0;
+  void* element = nullptr;
+  if (FAILED(SafeArrayPtrOfIndex(outer.Array(), &index, &element))) {
+    outer.PutElement({0}, Value);
+    return outer;
+  }
+  VARIANT& slot = *static_cast<VARIANT*>(element);
+  VariantClear(&slot);
+  slot = Value.Detach();
+  return outer;
+}
+
 void MakeErrorResult(std::int32_t Code, std::string_view Text, const VARIANT& Extra,
                      OleVariant& Result) {
   std::string text = ErrorText(Code, Text);

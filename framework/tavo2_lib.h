@@ -89,6 +89,9 @@ void VarArrayGetRow(const VARIANT& Source, LONG Item, std::span<OleVariant* cons
 void VarArrayGetRow(const VARIANT& Source, LONG Item, std::initializer_list<OleVariant*> Targets);
 // Element Index of a SAFEARRAY of VARIANT := Value; a failure is not reported.
 void SafeArrayPutVariant(SAFEARRAY* Psa, LONG Index, const VARIANT& Value);
+// A one-element variant array [0..0] whose element is Value (moved in): the shape of every table
+// handed to the host.
+OleVariant WrapInArray(OleVariant Value);
 // A copy of one element of any array as a variant (Empty when it cannot be read).
 OleVariant SafeArrayElementAsVariant(SAFEARRAY* Psa, const LONG* Indices);
 
