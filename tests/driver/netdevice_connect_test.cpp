@@ -239,7 +239,10 @@ TEST_F(Status, ANestedRequestAnswers1009AndKeepsTheRepliesOfTheRunningWait) {
       if (command.name == "StatusRequest") self.QueueEvent(ctrlsim::EventSpec{});
     });
   });
-  Control("127.0.0.3", [](ctrlsim::SimController& c) { c.SetStatus(0x0304); });
+  Control("127.0.0.3", [](ctrlsim::SimController& c) {
+    c.SetStatus(0x0304);
+    c.SetStatusDelay(150ms);  // still missing when the event comes
+  });
   // The event's handler asks again, as a host answering an event might.
   std::vector<int> nested;
   device.OnEvent = [&](const TEvent&) {

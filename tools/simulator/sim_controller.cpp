@@ -107,6 +107,7 @@ void SimController::Apply(const ReceivedCommand& command, Clock::time_point now)
   } else if (command.name == "StatusRequest") {
     const std::string data = StatusData(options_.status, statusLength_);
     QueueFrame(wrapStatus_ ? frames::kWrapped : frames::kStatusReply, data);
+    queue_.back().notBefore = now + statusDelay_;
   } else if (command.name == "Goodbye") {
     linked_ = false;
     nextAnnounce_ = now + options_.announceInterval;
@@ -172,7 +173,7 @@ void SimController::Tick(Clock::time_point now) {
   if (!linked_ || queue_.empty()) return;
   Outgoing& head = queue_.front();
   if (head.attempts == 0) {
-    SendHead(now);
+    if (now >= head.notBefore) SendHead(now);
   } else if (now - head.sentAt >= options_.resendInterval) {
     if (head.attempts >= options_.maxSendAttempts) {
       ++stats_.dropped;
@@ -190,7 +191,7 @@ Clock::time_point SimController::NextWake(Clock::time_point now) const {
   if (linked_ && options_.pollSilence.count() > 0) wake = std::min(wake, lastCommand_ + options_.pollSilence);
   if (linked_ && !queue_.empty()) {
     const Outgoing& head = queue_.front();
-    wake = std::min(wake, head.attempts == 0 ? now : head.sentAt + options_.resendInterval);
+    wake = std::min(wake, head.attempts == 0 ? std::max(now, head.notBefore) : head.sentAt + options_.resendInterval);
   }
   return wake;
 }

@@ -84,6 +84,7 @@ class SimController {
   void SetStatus(std::uint16_t status) { options_.status = status; }
   void SetStatusLength(std::size_t length) { statusLength_ = length; }
   void SetWrapStatus(bool wrap) { wrapStatus_ = wrap; }
+  void SetStatusDelay(Millis delay) { statusDelay_ = delay; }  // before a status reply goes out
   void SetDuplicates(bool on) { duplicates_ = on; }
   void SetNextSeq(std::uint8_t seq) { nextSeq_ = seq; }
   void SetAnnouncing(bool on);
@@ -122,6 +123,7 @@ class SimController {
     std::uint8_t crc = 0;
     int attempts = 0;
     Clock::time_point sentAt{};
+    Clock::time_point notBefore{};
   };
 
   std::uint8_t TakeSeq() { return nextSeq_++; }
@@ -150,6 +152,7 @@ class SimController {
   bool recording_ = true;
   std::size_t statusLength_ = 15;
   bool wrapStatus_ = false;
+  Millis statusDelay_{0};
   Reply defaultReply_ = Reply::Ack;
   std::deque<Reply> scriptedReplies_;
   Clock::time_point nextAnnounce_{};
