@@ -11,3 +11,24 @@ void SetChildControlsEnabled(QWidget* parent, bool enabled);
 // Makes the edit accept digits only, typed or pasted, and at most two of them (0 to 99). Text put
 // in by the program is not cut: a stored value of three digits is shown as it is.
 void SetNumericEdit(QLineEdit* edit);
+
+#include <QString>
+#include <exception>
+#include <functional>
+
+// The hourglass cursor for the life of the object.
+class TWaitCursor {
+ public:
+  TWaitCursor();
+  ~TWaitCursor();
+  TWaitCursor(const TWaitCursor&) = delete;
+  TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
+
+// The message of an error, as UTF-8 text for a message box.
+QString ErrorMessage(const std::exception& error);
+
+// Runs a handler of a user action. An error it raises never reaches Qt's event loop: it is shown
+// in an error box over parent, the way the platform reports an error of an event handler.
+// Answers whether the handler ended normally.
+bool RunHandler(QWidget* parent, const std::function<void()>& handler);

@@ -28,20 +28,12 @@ std::int32_t PackPopupPos(QPoint point) {
   return static_cast<std::int32_t>((static_cast<std::uint32_t>(y) << 16) | x);
 }
 
-namespace {
-
-QString FromUtf8(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
-
 QString GetHelpByID(int id) {
   switch (id) {
-    case kHelpIdAdditional: return FromUtf8(dialog_strings::SHelpAdditional);
-    case kHelpIdOK: return FromUtf8(dialog_strings::SHelpOK);
-    case kHelpIdCancel: return FromUtf8(dialog_strings::SHelpCancel);
-    case kHelpIdPagesText: return FromUtf8(dialog_strings::SHelpPages);
+    case kHelpIdAdditional: return QText(dialog_strings::SHelpAdditional);
+    case kHelpIdOK: return QText(dialog_strings::SHelpOK);
+    case kHelpIdCancel: return QText(dialog_strings::SHelpCancel);
+    case kHelpIdPagesText: return QText(dialog_strings::SHelpPages);
     default: return QString();
   }
 }
@@ -84,7 +76,7 @@ std::optional<QString> ParsePopupTopic(std::string_view text, int topic) {
       inside = *number == topic;
       continue;
     }
-    if (inside) lines << FromUtf8(line);
+    if (inside) lines << QText(line);
   }
   if (!inside) return result;
   while (!lines.isEmpty() && lines.front().trimmed().isEmpty()) lines.removeFirst();

@@ -1,0 +1,7 @@
+// The dialogs' side of the driver's seam: the Qt settings dialog and Qt message boxes, registered
+// with the driver by the shipped driver library.
+#pragma once
+
+// Registers the Qt settings dialog and message boxes with the driver (SetSettingsDialogs,
+// SetMessageBoxes). Called once by the driver library when it is loaded.
+void RegisterQtSettingsDialogs();

@@ -1,0 +1,31 @@
+#include "dialogs/table_view.h"
+
+#include <QHeaderView>
+#include <QTableView>
+
+#include "dialogs/dialog_strings.h"
+#include "platform/ole_variant.h"
+
+QStringList ColumnCaptions(const QTableView& view) {
+  return view.property("columnCaptions").toStringList();
+}
+
+void SetUpTableView(QTableView& view, QAbstractItemModel* model) {
+  view.setModel(model);
+  QHeaderView* header = view.horizontalHeader();
+  header->setSectionsClickable(false);
+  header->setSortIndicatorShown(false);
+  const QStringList widths = view.property("columnWidths").toStringList();
+  for (int column = 0; column < widths.size(); ++column)
+    view.setColumnWidth(column, widths[column].toInt());
+  view.verticalHeader()->setDefaultSectionSize(view.fontMetrics().height() + 6);
+  view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+}
+
+QString VariantText(const OleVariant& value) {
+  try {
+    return QText(value.AsString());
+  } catch (const std::exception&) {
+    return QString();
+  }
+}

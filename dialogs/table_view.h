@@ -1,0 +1,17 @@
+// The report-style lists of the dialogs: a QTableView over a model that asks for every cell as it
+// draws it. Column captions and widths come from the form (dynamic properties columnCaptions and
+// columnWidths of the view).
+#pragma once
+
+#include <QStringList>
+
+class QAbstractItemModel;
+class QTableView;
+class OleVariant;
+
+QStringList ColumnCaptions(const QTableView& view);
+// Sets the model, the designed column widths, row height and header behaviour (not clickable).
+void SetUpTableView(QTableView& view, QAbstractItemModel* model);
+// A value as the lists show it: the ordinary variant-to-text conversion; a value without a text
+// form (an array, say) shows as empty text.
+QString VariantText(const OleVariant& value);
