@@ -11,3 +11,9 @@ if(TARGET ctrlsim_lib)
     LIBS driver_core ctrlsim_lib
     LABELS load)
 endif()
+if(TARGET ctrlsim_lib)
+  tavo_add_gtest(netdevice_slow_tests NETNS
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/netdevice_slow_test.cpp
+    LIBS driver_core ctrlsim_lib
+    LABELS slow)
+endif()
