@@ -1,0 +1,77 @@
+// TDriver: the access-controller driver object that a host creates by ProgID. It adds to the
+// access-controller base its network device (every controller operation goes through it), three
+// settings, its About data, the device test, the settings dialog, the classification and delivery
+// of controller events, card uploads and the controller operations, and the configuration write of
+// the controller parameters dialog.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "driver/morvik_common.h"
+#include "driver/morvik_net_device.h"
+#include "framework/base_access_controller.h"
+
+class TDriver : public TBaseAC {
+ public:
+  // timings: the waits of the network device; the product's unless a test shortens them.
+  explicit TDriver(const TNetDeviceTimings& timings = {});
+  ~TDriver() override;
+
+  // The network device's event handler: pushes the event to the host through DataEvent or
+  // ErrorEvent by its code. Errors of the host's callbacks pass to the caller.
+  void DoDeviceEvent(const TEvent& Event);
+
+  // Writes a configuration into the controller at IPAddr: disconnects (with goodbyes), connects to
+  // that one controller alone, writes, and disconnects again. Afterwards the device is disconnected
+  // and its controller list is empty whatever happened, until the next Enable reloads the list.
+  // 0 or an error code with its text; an error raised inside the device passes on.
+  int WriteControllerConfig(std::string_view IPAddr, const std::array<std::uint8_t, 10>& Config,
+                            std::string& text);
+
+  // The network device (set from creation to destruction).
+  TMorvikNetDevice& NetDevice() { return *FNetDevice; }
+
+  // The hooks that the common settings dialog drives (device test).
+  bool DeviceTest(std::string& text) override;
+
+ protected:
+  void AddSettings() override;
+  void FillDeviceInfo() override;
+  int DeviceConnect(std::string& text) override;
+  int DeviceDisconnect(std::string& text) override;
+  bool ShowSettingsDialog() override;
+  void DoCreate() override;
+  void DoFinalize() override;
+
+  int DoGetControllers(std::int32_t Timeout, TCtrlParamsArray& Controllers, std::string& text) override;
+  int DoSetDateTime(const TStringList& IDs, std::int32_t Timeout, TDateTime DateTime, std::string& text) override;
+  int DoSetMode(const TStringList& IDs, std::int32_t Mode, std::int32_t Timeout, std::string& text) override;
+  int DoUploadTimeProfiles(const TStringList& IDs, std::int32_t LoadMode, const OleVariant& Profiles,
+                           std::int32_t Timeout, std::string& text) override;
+  int DoUploadHolidays(const TStringList& IDs, std::int32_t LoadMode, std::span<const TDateTime> Dates,
+                       std::int32_t Timeout, std::string& text) override;
+  int DoUploadCards(const TStringList& IDs, std::int32_t LoadMode, const OleVariant& Cards, std::int32_t Timeout,
+                    std::string& text) override;
+  int DoDeleteCards(const TStringList& IDs, const TStringList& Cards, std::int32_t Timeout,
+                    std::string& text) override;
+  int DoGetEvents(const TStringList& IDs, std::int32_t Timeout, TDateTime DateFrom, TDateTime DateTo,
+                  TCtrlEvents& Events, std::string& text) override;
+  int DoDeleteEvents(const TStringList& IDs, std::int32_t Timeout, TDateTime DateFrom, TDateTime DateTo,
+                     std::string& text) override;
+  int DoGetStatus(const TStringList& IDs, std::int32_t Timeout, OleVariant& Status, std::string& text) override;
+
+ private:
+  // The text of a code as the host gets it, with the device's last channel error.
+  std::string ErrorTextOf(int code) const;
+  // The journal folder for a device folder: the folder's "EvntBuf/", or the journal's default
+  // folder when the host gave no device folder.
+  void SetJournalFolder(const std::string& deviceFolder);
+
+  TNetDeviceTimings FTimings;
+  std::unique_ptr<TMorvikNetDevice> FNetDevice;
+};
