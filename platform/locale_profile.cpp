@@ -6,6 +6,9 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "platform/exceptions.h"
+#include "platform/platform_strings.h"
+
 namespace locale_profile {
 namespace {
 
@@ -208,6 +211,10 @@ bool TryParseInteger(std::string_view text, long long& value) {
 }
 
 std::string FormatDate(TDateTime value) {
+  if (!(value > -693594.0 && value < 2958466.0)) {  // outside 01.01.0001 .. 31.12.9999
+    throw EConvertError(platform_strings::Format(platform_strings::SDateOutOfRange,
+                                                 {FormatFloat(value)}));
+  }
   // Seconds are the finest unit shown; the value is rounded to the nearest second.
   const double whole = std::trunc(value);
   long long day = static_cast<long long>(whole);

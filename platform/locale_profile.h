@@ -25,7 +25,8 @@ TAVO_PLATFORM_API bool TryParseFloat(std::string_view text, double& value);
 TAVO_PLATFORM_API bool TryParseInteger(std::string_view text, long long& value);
 
 // "dd.mm.yyyy H:mm:ss"; the time is left out at midnight, the date is left out for day 0
-// (30.12.1899), so 0 gives "0:00:00".
+// (30.12.1899), so 0 gives "0:00:00". Rounded to the nearest second. Throws EConvertError for a
+// value outside the years 1 to 9999 (or not a number).
 TAVO_PLATFORM_API std::string FormatDate(TDateTime value);
 // Accepts "dd.mm.yyyy", "dd.mm.yyyy H:mm[:ss]", "H:mm[:ss]" and the ISO form
 // "yyyy-mm-dd[Thh:mm[:ss]]"; false for anything else or an impossible date.

@@ -452,7 +452,8 @@ HRESULT DecimalFromReal(double d, Int128& mantissa, int& scale) {
     digits *= Pow10(-scale);
     scale = 0;
   } else if (scale > 28) {
-    digits = RoundDiv(digits, Pow10(scale - 28));
+    const int drop = scale - 28;  // digits < 10^15: beyond 16 places nothing is left
+    digits = drop > 16 ? 0 : RoundDiv(digits, Pow10(drop));
     scale = 28;
   }
   while (scale > 0 && digits % 10 == 0) {

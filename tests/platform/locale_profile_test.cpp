@@ -7,6 +7,8 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/exceptions.h"
+
 namespace {
 
 using namespace locale_profile;
@@ -99,6 +101,8 @@ TEST(LocaleDate, Format) {
   EXPECT_EQ(FormatDate(2.0 + 1.0 / 86400), "01.01.1900 0:00:01");
   EXPECT_EQ(FormatDate(41849.0 + 86399.6 / 86400), "30.07.2014");  // seconds are rounded
   EXPECT_EQ(FormatDate(-657434.0), "01.01.0100");
+  EXPECT_THROW(FormatDate(1e10), EConvertError);
+  EXPECT_THROW(FormatDate(std::nan("")), EConvertError);
 }
 
 TEST(LocaleDate, ParseTheFormsThatAreWritten) {

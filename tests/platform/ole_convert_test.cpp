@@ -275,6 +275,11 @@ TEST_F(ChangeTypeTest, Decimal) {
   ASSERT_EQ(VariantCopy(dec.get(), out_.get()), S_OK);
   EXPECT_EQ(TextOf(dec.get()), "-5");
   EXPECT_EQ(Change(R8(1e30), VT_DECIMAL), DISP_E_OVERFLOW);
+  ASSERT_EQ(Change(R8(1e-300), VT_DECIMAL), S_OK);  // too small for 28 places: zero
+  EXPECT_EQ(out_->decVal.Lo64, 0u);
+  ASSERT_EQ(Change(R8(1.5e-28), VT_DECIMAL), S_OK);
+  EXPECT_EQ(out_->decVal.scale, 28);
+  EXPECT_EQ(out_->decVal.Lo64, 2u);  // 1,5 at the last place rounds half to even
   ASSERT_EQ(Change(R8(1e20), VT_DECIMAL), S_OK);
   ASSERT_EQ(VariantCopy(dec.get(), out_.get()), S_OK);
   EXPECT_EQ(TextOf(dec.get()), "100000000000000000000");
