@@ -415,7 +415,7 @@ TEST_F(ReactorTest, ReactorFdIsReadableExactlyWhileSomethingIsPending) {
   DrainNow();
   EXPECT_FALSE(FdReadable(fd));
 
-  SetTimer(window.Handle(), 1, 30);
+  SetTimer(window.Handle(), 1, 200);
   EXPECT_FALSE(FdReadable(fd));
   EXPECT_TRUE(FdReadable(fd, 2000));  // the timer became due
   MSG msg;
