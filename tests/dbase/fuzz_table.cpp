@@ -1,10 +1,13 @@
 // libFuzzer target: arbitrary bytes opened as a table (.dbf) and as the production index (.mdx) of
-// a valid table. Errors are expected; crashes, hangs and sanitizer reports are not.
+// a valid table, either as they come or as byte patches over a valid indexed table of 200 records
+// (so that mutations reach deep into headers and trees). Errors are expected; crashes, hangs and
+// sanitizer reports are not.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -18,7 +21,8 @@ struct Scratch {
   std::string dir;
   std::string dbf;
   std::string mdx;
-  std::vector<char> journal;  // a valid indexed table with a few records
+  std::vector<char> journal;  // a valid indexed table
+  std::vector<char> index;    // its index
 };
 
 void Write(const std::string& path, const char* data, std::size_t size) {
@@ -34,9 +38,11 @@ std::vector<char> Read(const std::string& path) {
 const Scratch& Setup() {
   static const Scratch scratch = [] {
     Scratch s;
-    std::string pattern = "/tmp/fuzz-dbase-XXXXXX";
+    // In memory when possible: packs flush their files, which is slow on a disk.
+    std::string pattern = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm/fuzz-dbase-XXXXXX" : "/tmp/fuzz-dbase-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) abort();
     s.dir = pattern;
+    std::atexit([] { std::filesystem::remove_all(Setup().dir); });
     s.dbf = s.dir + "/transact.dbf";
     s.mdx = s.dir + "/transact.mdx";
     dbase::Table table;
@@ -47,14 +53,16 @@ const Scratch& Setup() {
     table.Open(s.dbf);
     table.AddIndexTag("ID_IND", "ID");
     table.AddIndexTag("EDATE_IND", "EDATE");
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 200; ++i) {
       table.Append();
-      table.SetFieldString("ID", "C" + std::to_string(i));
+      table.SetFieldString("ID", "C" + std::to_string(i % 37));
+      table.SetFieldString("EDATE", "2026" + std::to_string(100000 + i * 7));
       table.SetFieldInteger("EVENT", i);
       table.Post();
     }
     table.Close();
     s.journal = Read(s.dbf);
+    s.index = Read(s.mdx);
     return s;
   }();
   return scratch;
@@ -76,7 +84,7 @@ void Exercise(dbase::Table& table) {
 }
 
 void AsTable(const Scratch& s, const std::uint8_t* data, std::size_t size) {
-  ::unlink(s.mdx.c_str());
+  Write(s.mdx, s.index.data(), s.index.size());
   Write(s.dbf, reinterpret_cast<const char*>(data), size);
   dbase::Table table;
   try {
@@ -89,6 +97,7 @@ void AsTable(const Scratch& s, const std::uint8_t* data, std::size_t size) {
 void AsIndex(const Scratch& s, const std::uint8_t* data, std::size_t size) {
   Write(s.dbf, s.journal.data(), s.journal.size());
   Write(s.mdx, reinterpret_cast<const char*>(data), size);
+  if (size < 2048) return;
   // Straight at the tree, bypassing the state stamp that would send a stale file to a rebuild.
   try {
     dbase::File dbfFile(s.dbf, O_RDONLY);
@@ -105,6 +114,7 @@ void AsIndex(const Scratch& s, const std::uint8_t* data, std::size_t size) {
   } catch (const dbase::Error&) {
   }
   Write(s.mdx, reinterpret_cast<const char*>(data), size);
+  Write(s.dbf, s.journal.data(), s.journal.size());
   dbase::Table table;
   try {
     table.Open(s.dbf);
@@ -113,15 +123,38 @@ void AsIndex(const Scratch& s, const std::uint8_t* data, std::size_t size) {
   }
 }
 
+// Input read as (uint16 offset, byte) pairs written over a copy of `base`.
+std::vector<std::uint8_t> Patched(const std::vector<char>& base, const std::uint8_t* data,
+                                  std::size_t size) {
+  std::vector<std::uint8_t> out(base.begin(), base.end());
+  for (std::size_t i = 0; i + 2 < size; i += 3) {
+    out[(data[i] | data[i + 1] << 8) % out.size()] = data[i + 2];
+  }
+  return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const Scratch& s = Setup();
   if (size == 0) return 0;
-  if (data[0] & 1) {
-    AsIndex(s, data + 1, size - 1);
-  } else {
-    AsTable(s, data + 1, size - 1);
+  switch (data[0] & 3) {
+    case 0:
+      AsTable(s, data + 1, size - 1);
+      break;
+    case 1:
+      AsIndex(s, data + 1, size - 1);
+      break;
+    case 2: {
+      const auto bytes = Patched(s.journal, data + 1, size - 1);
+      AsTable(s, bytes.data(), bytes.size());
+      break;
+    }
+    default: {
+      const auto bytes = Patched(s.index, data + 1, size - 1);
+      AsIndex(s, bytes.data(), bytes.size());
+      break;
+    }
   }
   return 0;
 }
