@@ -25,6 +25,14 @@ struct Scratch {
   std::vector<char> index;    // its index
 };
 
+struct FolderRemover {
+  std::string dir;
+  ~FolderRemover() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
+};
+
 void Write(const std::string& path, const char* data, std::size_t size) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(data, static_cast<std::streamsize>(size));
@@ -42,7 +50,7 @@ const Scratch& Setup() {
     std::string pattern = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm/fuzz-dbase-XXXXXX" : "/tmp/fuzz-dbase-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) abort();
     s.dir = pattern;
-    std::atexit([] { std::filesystem::remove_all(Setup().dir); });
+    static const FolderRemover remover{s.dir};  // outlives `scratch`: constructed first
     s.dbf = s.dir + "/transact.dbf";
     s.mdx = s.dir + "/transact.mdx";
     dbase::Table table;
