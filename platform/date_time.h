@@ -30,6 +30,7 @@ TAVO_PLATFORM_API int DayOfWeekSunday0(TDateTime value);
 // The local wall-clock time now.
 TAVO_PLATFORM_API TDateTime Now();
 
-// Formats with the tokens yyyy, yy, mm, dd, hh, nn, ss, zzz (fixed widths, zero-padded); every
-// other character is copied. Independent of the locale: "yyyymmddhhnnss", "yyyy.mm.dd hh:nn:ss.zzz".
+// Formats with the tokens yyyy, yy, mm, dd, hh, nn, ss, zzz (lower case only; mm is always the
+// month, nn the minutes; fixed widths, zero-padded); every other character is copied. Throws
+// EConvertError like DecodeDateTime. Independent of the locale: "yyyymmddhhnnss", "yyyy.mm.dd hh:nn:ss.zzz".
 TAVO_PLATFORM_API std::string FormatDateTime(std::string_view format, TDateTime value);
