@@ -136,7 +136,12 @@ std::int32_t TBaseDevice::ShowSettingsDlg(OleVariant&, OleVariant&, std::int32_t
 std::int32_t TBaseDevice::GetDeviceInfo(OleVariant&, OleVariant& OutData, std::int32_t,
                                         std::string& ErrText) {
   ErrText.clear();
-  OutData = DeviceInfoToVariant(FDeviceInfo);
+  if (!FDeviceInfoArrayValid || !(FDeviceInfoArraySource == FDeviceInfo)) {
+    FDeviceInfoArray = DeviceInfoToVariant(FDeviceInfo);
+    FDeviceInfoArraySource = FDeviceInfo;
+    FDeviceInfoArrayValid = true;
+  }
+  OutData = FDeviceInfoArray;
   return 0;
 }
 

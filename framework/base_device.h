@@ -116,6 +116,11 @@ class TBaseDevice : public TBaseObject {
   HWND FWnd = nullptr;
 
  private:
+  // GetDeviceInfo's array, rebuilt only when the About data has changed since.
+  OleVariant FDeviceInfoArray;
+  TDeviceInfoStruct FDeviceInfoArraySource;
+  bool FDeviceInfoArrayValid = false;
+
   bool CallHostEvent(std::string_view Method, std::string_view First, std::string_view Second,
                      const OleVariant& Data);
   ComPtr<IDispatch> HostDispatch() const;

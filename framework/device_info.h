@@ -23,6 +23,8 @@ struct TDeviceInfoStruct {
   std::string WebAddress;
   std::string Phone;
   std::string Address;
+
+  friend bool operator==(const TDeviceInfoStruct&, const TDeviceInfoStruct&) = default;
 };
 
 // The developer's contact data (Developer, EMail, WebAddress, Phone, Address).

@@ -222,7 +222,10 @@ std::string VarArrayToLogTextAt(const VARIANT& v, int depth) {
   if (dims == 0) return "[]";
   std::vector<LONG> indices(dims, 0);
   for (UINT d = 1; d <= dims; ++d) SafeArrayGetLBound(psa, d, &indices[d - 1]);
-  return "[" + DimToLogText(psa, dims, indices, depth) + "]";
+  std::string out = "[";
+  out += DimToLogText(psa, dims, indices, depth);
+  out += ']';
+  return out;
 }
 
 std::string ScalarLogText(const VARIANT& v) {
@@ -265,17 +268,28 @@ std::string VarToLogTextAt(const VARIANT& v, int depth) {
 
 std::string ShortString(std::string_view text) { return Utf8Left(text, kShortStringLength); }
 
+namespace {
+
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
 bool SameName(std::string_view a, std::string_view b) {
-  bool ascii = true;
-  for (char c : a) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-  for (char c : b) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-  if (!ascii) return SameText(a, b);
-  if (a.size() != b.size()) return false;
+  // Case folding keeps ASCII within ASCII, so an ASCII text only equals an ASCII one of its length.
+  if (a.size() != b.size()) return (IsAscii(a) || IsAscii(b)) ? false : SameText(a, b);
   for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
+    const char x = a[i], y = b[i];
+    if (static_cast<unsigned char>(x) >= 0x80 || static_cast<unsigned char>(y) >= 0x80) {
+      return SameText(a, b);
+    }
+    if (AsciiLower(x) != AsciiLower(y)) return false;
   }
   return true;
 }
