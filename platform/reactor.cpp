@@ -300,12 +300,12 @@ void Reactor::ArmTimerFd() {
     if (!timer.due && (earliest == 0 || timer.nextDue < earliest)) earliest = timer.nextDue;
   }
   if (earliest == timerFdDue_) return;
-  itimerspec spec{};
+  itimerspec due{};
   if (earliest != 0) {
-    spec.it_value.tv_sec = static_cast<time_t>(earliest / 1000u);
-    spec.it_value.tv_nsec = static_cast<long>((earliest % 1000u) * 1000000u);
+    due.it_value.tv_sec = static_cast<time_t>(earliest / 1000u);
+    due.it_value.tv_nsec = static_cast<long>((earliest % 1000u) * 1000000u);
   }
-  timerfd_settime(timerFd_.Get(), TFD_TIMER_ABSTIME, &spec, nullptr);
+  timerfd_settime(timerFd_.Get(), TFD_TIMER_ABSTIME, &due, nullptr);
   timerFdDue_ = earliest;
 }
 
