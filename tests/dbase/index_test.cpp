@@ -98,6 +98,19 @@ TEST_F(IndexTest, PackRebuildsFullTreesThatTakeFurtherAppends) {
   ExpectIndexMatchesTable();
 }
 
+// 2550 records fill exactly 51 EDATE leaves of 50 keys: one more child than a node may have.
+TEST_F(IndexTest, RebuildWithOneChildMoreThanANodeTakesSplitsTheLevel) {
+  AppendMany(0, 2550);
+  {
+    Table table;
+    table.SetExclusive(true);
+    table.Open(path_);
+    table.Pack();
+  }
+  const std::vector<int> levels = ExpectIndexMatchesTable();
+  EXPECT_EQ(levels, (std::vector<int>{2, 3}));
+}
+
 TEST_F(IndexTest, DeletedRecordsKeepTheirKeysUntilPack) {
   AppendMany(0, 30);
   Table table;
