@@ -49,6 +49,9 @@ class DriverHarness {
   // Releases the driver object and the host object.
   void Release();
 
+  // The driver object as the host holds it.
+  IDispatch* Driver() const { return driver_.Get(); }
+
   Json Call(const Json& request);
   // A function-kind call with the timeout 0.
   Json Fn(const std::string& name, const Json& in = nullptr);
