@@ -4,6 +4,7 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -141,6 +142,12 @@ void CodePage::Build() {
                         : NextCodePoint(produced, pos);
   }
   for (int b = 0; b < 256; ++b) {
+    std::string encoded;
+    AppendUtf8(encoded, toUnicode_[b]);
+    std::copy(encoded.begin(), encoded.end(), utf8_[b].begin());
+    utf8Length_[b] = static_cast<std::uint8_t>(encoded.size());
+  }
+  for (int b = 0; b < 256; ++b) {
     if (toUnicode_[b] != kReplacement) {
       fromUnicode_.push_back({toUnicode_[b], static_cast<std::uint8_t>(b)});
     }
@@ -177,9 +184,16 @@ std::string CodePage::Encode(std::string_view utf8, std::size_t width) const {
 
 std::string CodePage::Decode(std::string_view bytes) const {
   if (number_ == 0) return std::string(bytes);
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (const char c : bytes) AppendUtf8(out, toUnicode_[static_cast<unsigned char>(c)]);
+  std::size_t length = 0;
+  for (const char c : bytes) length += utf8Length_[static_cast<unsigned char>(c)];
+  std::string out(length + 3, '\0');  // room to copy whole 4-byte slots
+  char* p = out.data();
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    std::memcpy(p, utf8_[b].data(), 4);
+    p += utf8Length_[b];
+  }
+  out.resize(length);
   return out;
 }
 

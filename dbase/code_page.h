@@ -40,6 +40,8 @@ class CodePage {
   void Build();
   int number_;
   std::array<char32_t, 256> toUnicode_{};
+  std::array<std::array<char, 4>, 256> utf8_{};  // each byte's character, encoded
+  std::array<std::uint8_t, 256> utf8Length_{};
   std::vector<Mapping> fromUnicode_;  // sorted by code point
 };
 

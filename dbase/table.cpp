@@ -234,9 +234,9 @@ const FieldLayout& Table::FieldNamed(const std::string& name) const {
 std::string Table::FieldAsString(const std::string& name) const {
   const FieldLayout& f = FieldNamed(name);
   const char* p = reinterpret_cast<const char*>(CurrentRecord() + f.offset);
-  std::string_view raw(p, static_cast<std::size_t>(f.def.length));
-  const auto last = raw.find_last_not_of(std::string_view(" \0", 2));
-  raw = last == std::string_view::npos ? std::string_view() : raw.substr(0, last + 1);
+  auto length = static_cast<std::size_t>(f.def.length);
+  while (length > 0 && (p[length - 1] == ' ' || p[length - 1] == '\0')) --length;
+  std::string_view raw(p, length);
   if (f.def.type != FieldType::Character) {
     raw.remove_prefix(std::min(raw.size(), raw.find_first_not_of(' ')));
     return std::string(raw);

@@ -246,9 +246,13 @@ std::vector<std::uint8_t> TableLayout::Encode() const {
 }
 
 const FieldLayout* TableLayout::Find(std::string_view name) const {
-  const std::string upper = UpperAscii(name);
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
   for (const FieldLayout& f : fields_) {
-    if (f.def.name == upper) return &f;
+    if (f.def.name.size() == name.size() &&
+        std::equal(name.begin(), name.end(), f.def.name.begin(),
+                   [&](char a, char b) { return upper(a) == b; })) {
+      return &f;
+    }
   }
   return nullptr;
 }
