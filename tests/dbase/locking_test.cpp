@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "dbase/table.h"
+#include "tests/dbase/mdx_checker.h"
 #include "tests/dbase/test_support.h"
 
 namespace dbase::test {
@@ -99,6 +100,45 @@ TEST_F(LockingTest, ExclusiveAccessRefusedWhileAChildProcessHasTheTableOpen) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(table.TryExclusiveAccess());
   for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
+}
+
+// Two processes appending through shared opens at the same time lose nothing and keep the index
+// whole: every append holds the table's write lock.
+TEST_F(LockingTest, ConcurrentAppendersInTwoProcessesInterleaveSafely) {
+  constexpr int kPerProcess = 150;
+  std::vector<pid_t> children;
+  for (int p = 0; p < 2; ++p) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      int failures = 0;
+      for (int i = 0; i < kPerProcess; ++i) {
+        try {
+          Table table;
+          table.SetCodePage(866);
+          table.Open(path_);
+          AppendRow(table, SampleRow(1000 * (p + 1) + i));
+        } catch (...) {
+          ++failures;
+        }
+      }
+      _exit(failures == 0 ? 0 : 1);
+    }
+    children.push_back(child);
+  }
+  for (const pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  Table table;
+  table.Open(path_);
+  EXPECT_EQ(table.ExactRecordCount(), 20 + 2 * kPerProcess);
+  table.Close();
+  const MdxCheck check = CheckMdx(ReadBytes(dir_.File("transact.mdx")));
+  EXPECT_TRUE(check.problems.empty());
+  const auto dbf = ReadBytes(path_);
+  for (const TagWalk& tag : check.tags) EXPECT_EQ(tag.keys, ExpectedKeys(dbf, tag.expression));
 }
 
 // A holder that opened the old file while a pack ran must end up on the packed file, so that its
