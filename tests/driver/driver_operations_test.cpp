@@ -204,3 +204,26 @@ TEST_F(DriverInProcess, WriteControllerConfigLeavesTheDeviceDisconnectedWithAnEm
 
 }  // namespace
 }  // namespace driver_test
+
+namespace driver_test {
+namespace {
+
+TEST(DriverConfigWrite, AControllerThatNeverAnnouncesItselfAnswers74AndTheListStaysEmpty) {
+  DriverHarness h({DriverHarness::kA});
+  TNetDeviceTimings timings;
+  timings.ConnectWaitMs = 300;
+  timings.ChannelTimeoutMs = 300;
+  ComPtr<TDriver> driver = CreateComObject<TDriver>(timings);
+  h.Attach(ComPtr<IDispatch>(AsDispatch(driver.Get())));
+  h.Enable();
+  std::string text;
+  EXPECT_EQ(driver->WriteControllerConfig("127.0.0.9", TController::kDefaultConfig, text), 74);
+  EXPECT_EQ(text, "Истек таймаут ожидания");
+  EXPECT_FALSE(driver->NetDevice().Connected());
+  EXPECT_EQ(driver->NetDevice().Controllers.Count(), 0);
+  EXPECT_EQ(h.Fn("SetMode", Json::array({Json::array({"1"}), 1})).at("out").at(0), 1008);
+  h.Release();
+}
+
+}  // namespace
+}  // namespace driver_test
