@@ -129,7 +129,7 @@ TEST_F(Disconnect, WithGoodbyeToEveryListedControllerOfflineOnesIncluded) {
   EXPECT_FALSE(device.EventChannel().Connected());
 }
 
-TEST_F(Disconnect, WithoutGoodbyeSendsNothingAndAGoodbyeIsNotRetriedBeyondOneTransaction) {
+TEST_F(Disconnect, WithoutGoodbyeSendsNothingAndASecondCallNothingEither) {
   ConnectTo({"127.0.0.2"});
   const auto before = sim.Stats("127.0.0.2").commands;
   device.Disconnect(false);
@@ -137,6 +137,28 @@ TEST_F(Disconnect, WithoutGoodbyeSendsNothingAndAGoodbyeIsNotRetriedBeyondOneTra
   EXPECT_FALSE(device.Connected());
   device.Disconnect(true);  // not connected: nothing
   EXPECT_EQ(sim.Stats("127.0.0.2").commands, before);
+}
+
+TEST_F(Disconnect, FromInsideTheStatusWaitDelaysThenClosesAndTheWaitEndsQuietly) {
+  ConnectTo({"127.0.0.2"});
+  Control("127.0.0.2", [](ctrlsim::SimController& c) {
+    c.SetStatusLength(14);  // never a valid reply: the wait runs to its end
+    c.SetCommandHook([](ctrlsim::SimController& self, const ctrlsim::ReceivedCommand& command) {
+      if (command.name == "StatusRequest") self.QueueEvent(ctrlsim::EventSpec{});
+    });
+  });
+  bool disconnected = false;
+  device.OnEvent = [&](const TEvent&) {
+    const auto start = std::chrono::steady_clock::now();
+    device.Disconnect(true);
+    disconnected = std::chrono::steady_clock::now() - start >= 50ms;  // the busy delay
+  };
+  EXPECT_EQ(device.RequestStatus(), 74);
+  EXPECT_TRUE(disconnected);
+  EXPECT_FALSE(device.Connected());
+  EXPECT_FALSE(device.Busy());
+  EXPECT_FALSE(device.EventChannel().Connected());
+  EXPECT_EQ(CommandsNamed("127.0.0.2", "Goodbye").size(), 1u);
 }
 
 TEST_F(Disconnect, CanReconnectAfterwards) {
