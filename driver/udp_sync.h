@@ -69,6 +69,8 @@ class TUDPSync {
 
  protected:
   LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam);
+  // Waits for readiness within the time-out: -1 error (errno set), 0 nothing came, 1 readable.
+  virtual int WaitReadable();
 
  private:
   bool Fail(std::string_view text);
@@ -76,8 +78,6 @@ class TUDPSync {
   void CloseSocket() noexcept;
   // The rest of Connect once the socket is open; false with LastError set on failure.
   bool SetUpSocket();
-  // Waits for readiness; -1 error (errno set), 0 nothing within the time-out, 1 readable.
-  int WaitReadable();
 
   WindowTimer FTimer;
   HWND FWnd = nullptr;

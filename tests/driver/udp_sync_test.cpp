@@ -177,6 +177,25 @@ TEST(UdpChannelTransfer, OversizedDatagramIsAReceiveErrorNeverCut) {
   EXPECT_EQ(data, std::string(TUDPSync::kMaxDatagram, 'b'));
 }
 
+// A channel whose wait reports readiness although no datagram is there (one that the kernel dropped
+// after announcing it): the read must not block and counts as no answer.
+class SpuriouslyReadyChannel : public TUDPSync {
+ protected:
+  int WaitReadable() override { return 1; }
+};
+
+TEST(UdpChannelTransfer, ReadinessWithoutADatagramIsNoAnswer) {
+  SpuriouslyReadyChannel channel;
+  channel.SetLocalPort("1124");
+  channel.SetTimeout(10);
+  ASSERT_TRUE(channel.Connect());
+  std::string data, host;
+  const std::uint64_t start = GetTickCount64();
+  EXPECT_FALSE(channel.ReceiveData(data, host));
+  EXPECT_EQ(channel.LastError(), kNotResponding);
+  EXPECT_LT(GetTickCount64() - start, 1000u);
+}
+
 class UdpChannelAsync : public ::testing::Test {
  protected:
   void SetUp() override {
