@@ -85,6 +85,7 @@ void TUDPSync::CloseSocket() noexcept {
 }
 
 bool TUDPSync::Connect() {
+  Disconnect();  // an open socket would otherwise be lost with its port
   FLastError.clear();
   if (FLocalPort.empty()) return Fail(SInvalidServerAddress);
   FSocket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);

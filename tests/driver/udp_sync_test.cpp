@@ -257,6 +257,25 @@ TEST_F(UdpChannelAsync, NoNotificationAfterDisconnect) {
   EXPECT_TRUE(received_.empty());
 }
 
+TEST_F(UdpChannelAsync, AnUnreadDatagramNeverHoldsThePump) {
+  events_->OnRead = nullptr;  // nobody takes the datagram: the notification keeps coming
+  Send("stays");
+  Sleep(20);
+  const std::uint64_t start = GetTickCount64();
+  events_->ProcessMessages();
+  EXPECT_LT(GetTickCount64() - start, 2000u);
+  std::string data, host;
+  ASSERT_TRUE(events_->ReceiveData(data, host));
+  EXPECT_EQ(data, "stays");
+}
+
+TEST(UdpChannelState, ConnectAgainReopensWithoutLosingThePort) {
+  auto channel = OpenChannel("1125");
+  ASSERT_TRUE(channel->Connect());
+  channel->Disconnect();
+  EXPECT_TRUE(PortIsFree(1125));
+}
+
 TEST(UdpChannelSync, NeverNotifies) {
   auto channel = OpenChannel("1125");
   EXPECT_FALSE(channel->TimerEnabled());
