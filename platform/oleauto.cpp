@@ -250,6 +250,17 @@ bool AsciiText(std::u16string_view text, char (&buffer)[256], std::string_view& 
   return true;
 }
 
+// Decimal digits (optional blanks and '+') of a value above the signed 64-bit range that still
+// fits an unsigned 64-bit one, so that every VT_UI8 converts back from its text exactly.
+bool TryParseLargeUnsigned(std::string_view text, std::uint64_t& value) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 0x20) text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 0x20) text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty() || text.front() < '0' || text.front() > '9') return false;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
 bool IntegerRange(VARTYPE vt, Int128& lo, Int128& hi) {
   switch (vt) {
     case VT_I1:
@@ -324,8 +335,11 @@ HRESULT ToInteger(const Scalar& s, VARTYPE vt, Int128& out) {
       if (!AsciiText(s.text, buffer, ascii)) return DISP_E_TYPEMISMATCH;
       long long parsed = 0;
       double real = 0;
+      std::uint64_t large = 0;
       if (locale_profile::TryParseInteger(ascii, parsed)) {
         value = parsed;
+      } else if (TryParseLargeUnsigned(ascii, large)) {
+        value = large;
       } else if (locale_profile::TryParseFloat(ascii, real)) {
         return RealToInteger(real, lo, hi, out);
       } else {

@@ -194,6 +194,30 @@ TEST_F(ChangeTypeTest, TextOfReals) {
   EXPECT_EQ(TextOf(R4(1.0f / 3)), "0,3333333");
 }
 
+TEST_F(ChangeTypeTest, EveryIntegerTypeIsReadWithItsSignAndWidth) {
+  struct Case {
+    VARTYPE vt;
+    std::int64_t bits;
+    const char* text;
+  };
+  for (const Case& c : {Case{VT_I1, 0xFB, "-5"}, Case{VT_UI1, 0xFA, "250"},
+                        Case{VT_I2, 0x8000, "-32768"}, Case{VT_UI2, 0xFFFF, "65535"},
+                        Case{VT_I4, 0xFFFFFFFF, "-1"}, Case{VT_UI4, 0xFFFFFFFF, "4294967295"},
+                        Case{VT_INT, 0x80000000, "-2147483648"},
+                        Case{VT_UINT, 4000000000, "4000000000"}, Case{VT_I8, -2, "-2"},
+                        Case{VT_UI8, -2, "18446744073709551614"}}) {
+    VARIANT* src = Make(c.vt, [&](VARIANT& v) { v.llVal = c.bits; });
+    EXPECT_EQ(TextOf(src), c.text) << c.vt;
+    ASSERT_EQ(Change(src, c.vt), S_OK);
+    EXPECT_EQ(out_->vt, c.vt);
+    VARIANT* text = Text(c.text);
+    ASSERT_EQ(Change(text, c.vt), S_OK) << c.vt;  // and the text converts back
+    ScopedVariant back;
+    ASSERT_EQ(VariantCopy(back.get(), out_.get()), S_OK);
+    EXPECT_EQ(TextOf(back.get()), c.text);
+  }
+}
+
 TEST_F(ChangeTypeTest, TextToReal) {
   EXPECT_EQ(RealOf(Text("1,5")), 1.5);
   EXPECT_EQ(RealOf(Text("1.5")), 1.5);
