@@ -20,8 +20,8 @@ struct DriverEntry {
 };
 // The first entry for a code page is the one written into new files.
 constexpr DriverEntry kDrivers[] = {
-    {0x26, 866}, {0x65, 866}, {0x01, 437}, {0x02, 850}, {0x03, 1252}, {0x57, 1252},
-    {0xC9, 1251}, {0x64, 852},
+    {0x26, 866},  {0x65, 866},  {0x01, 437},  {0x02, 850},
+    {0x03, 1252}, {0x57, 1252}, {0xC9, 1251}, {0x64, 852},
 };
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -174,9 +174,9 @@ std::string CodePage::Encode(std::string_view utf8, std::size_t width) const {
       continue;
     }
     const char32_t cp = NextCodePoint(utf8, pos);
-    const auto it = std::lower_bound(
-        fromUnicode_.begin(), fromUnicode_.end(), cp,
-        [](const Mapping& m, char32_t value) { return m.codePoint < value; });
+    const auto it =
+        std::lower_bound(fromUnicode_.begin(), fromUnicode_.end(), cp,
+                         [](const Mapping& m, char32_t value) { return m.codePoint < value; });
     out += (it != fromUnicode_.end() && it->codePoint == cp) ? static_cast<char>(it->byte) : '?';
   }
   return out;

@@ -13,8 +13,8 @@ void ThrowCorrupt(const std::string& path, const std::string& detail) {
 }
 
 void ThrowIo(const std::string& path, const std::string& action, int errnoValue) {
-  throw Error(ErrorKind::Io, "Ошибка ввода-вывода: " + path + ": " + action + ": " +
-                                 std::strerror(errnoValue));
+  throw Error(ErrorKind::Io,
+              "Ошибка ввода-вывода: " + path + ": " + action + ": " + std::strerror(errnoValue));
 }
 
 void ThrowBusy(const std::string& path, const std::string& detail) {

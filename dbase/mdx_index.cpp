@@ -115,9 +115,9 @@ std::vector<KeyRef> SortedKeys(const IndexImageInput& in, const IndexTag& tag) {
   keys.reserve(in.state.recordCount);
   for (std::uint32_t r = 0; r < in.state.recordCount; ++r) {
     const auto* rec = in.records.data() + std::size_t{r} * in.state.recordLength;
-    keys.push_back({std::string_view(reinterpret_cast<const char*>(rec + tag.fieldOffset),
-                                     tag.keyLength),
-                    r + 1});
+    keys.push_back(
+        {std::string_view(reinterpret_cast<const char*>(rec + tag.fieldOffset), tag.keyLength),
+         r + 1});
   }
   std::stable_sort(keys.begin(), keys.end(),
                    [](const KeyRef& a, const KeyRef& b) { return a.key < b.key; });
@@ -225,8 +225,8 @@ IndexTag ResolveTag(const std::string& path, const TableLayout& table, std::stri
   tag.expression = Trim(expression);
   const FieldLayout* field = table.Find(tag.expression);
   if (field == nullptr) {
-    ThrowUnsupported(path, "выражение индекса " + tag.name + " не является именем поля: " +
-                               std::string(expression));
+    ThrowUnsupported(path, "выражение индекса " + tag.name +
+                               " не является именем поля: " + std::string(expression));
   }
   if (field->def.type != FieldType::Character) {
     ThrowUnsupported(path, "индекс " + tag.name + " по нетекстовому полю " + field->def.name);
@@ -300,10 +300,12 @@ void MdxIndex::ReadTag(std::size_t slot, const TableLayout& table) {
   tag.header.resize(kTagHeaderRead);
   file_->ReadAt(std::uint64_t{tag.headerPage} * mdx::kPageSize, tag.header.data(), kTagHeaderRead);
   const std::uint8_t* h = tag.header.data();
-  if ((h[8] & ~0x10) != 0 || h[9] != 'C') ThrowUnsupported(path, where + "уникальный, убывающий или нетекстовый ключ");
+  if ((h[8] & ~0x10) != 0 || h[9] != 'C')
+    ThrowUnsupported(path, where + "уникальный, убывающий или нетекстовый ключ");
   if (h[245] != 0) ThrowUnsupported(path, where + "тег с условием FOR");
   const std::string name = ReadCString(s + 4, 11);
-  IndexTag def = ResolveTag(path, table, name, ReadCString(h + kExpressionOffset, kExpressionBytes));
+  IndexTag def =
+      ResolveTag(path, table, name, ReadCString(h + kExpressionOffset, kExpressionBytes));
   tag.itemLength = Load16(h + 18);
   const std::size_t maxKeys = Load16(h + 14);
   if (Load16(h + 12) != def.keyLength || tag.itemLength != mdx::ItemLengthFor(def.keyLength) ||
@@ -399,17 +401,17 @@ bool MdxIndex::InsertKey(std::size_t t, const std::string& key, std::uint32_t re
     if (depth > kMaxDepth || !ReadNode(page, tag, keyLength, node)) return false;
     if (node.IsLeaf()) break;
     // First separator strictly greater than the key, so that the key lands after its equals.
-    const auto it = std::upper_bound(
-        node.entries.begin(), node.entries.end(), key,
-        [](const std::string& k, const mdx::Entry& e) { return k < e.key; });
+    const auto it =
+        std::upper_bound(node.entries.begin(), node.entries.end(), key,
+                         [](const std::string& k, const mdx::Entry& e) { return k < e.key; });
     const auto index = static_cast<std::size_t>(it - node.entries.begin());
     const std::uint32_t child = it == node.entries.end() ? node.extra : it->pointer;
     path.push_back({page, std::move(node), index});
     page = child;
   }
-  const auto pos = std::upper_bound(
-      node.entries.begin(), node.entries.end(), key,
-      [](const std::string& k, const mdx::Entry& e) { return k < e.key; });
+  const auto pos =
+      std::upper_bound(node.entries.begin(), node.entries.end(), key,
+                       [](const std::string& k, const mdx::Entry& e) { return k < e.key; });
   node.entries.insert(pos, mdx::Entry{recno, key});
   const bool hadKeys = tag.hasKeys;
   tag.hasKeys = true;
@@ -486,8 +488,8 @@ void MdxIndex::SplitUpwards(std::size_t t, std::vector<PathStep>& path, mdx::Nod
   WriteTagHeader(tag);
 }
 
-void MdxIndex::ForEachKey(
-    std::size_t t, const std::function<void(std::string_view, std::uint32_t)>& visit) const {
+void MdxIndex::ForEachKey(std::size_t t,
+                          const std::function<void(std::string_view, std::uint32_t)>& visit) const {
   int leafDepth = -1;
   std::size_t budget = pageCount_ / mdx::kPagesPerBlock;  // no node can be visited twice
   WalkNode(t, tags_.at(t).root, 0, leafDepth, budget, visit);
@@ -504,12 +506,14 @@ void MdxIndex::WalkNode(std::size_t t, std::uint32_t page, int depth, int& leafD
     ThrowCorrupt(path, "неверный узел индекса на странице " + std::to_string(page));
   }
   if (node.IsLeaf()) {
-    if (leafDepth >= 0 && leafDepth != depth) ThrowCorrupt(path, "листья индекса на разной глубине");
+    if (leafDepth >= 0 && leafDepth != depth)
+      ThrowCorrupt(path, "листья индекса на разной глубине");
     leafDepth = depth;
     for (const mdx::Entry& e : node.entries) visit(e.key, e.pointer);
     return;
   }
-  for (const mdx::Entry& e : node.entries) WalkNode(t, e.pointer, depth + 1, leafDepth, budget, visit);
+  for (const mdx::Entry& e : node.entries)
+    WalkNode(t, e.pointer, depth + 1, leafDepth, budget, visit);
   WalkNode(t, node.extra, depth + 1, leafDepth, budget, visit);
 }
 

@@ -91,8 +91,9 @@ class MdxIndex {
 
   // Walks one tag's keys in order. Throws ErrorKind::Corrupt when the tree is damaged (bad page,
   // loop, mixed depths, over-full node).
-  void ForEachKey(std::size_t tag,
-                  const std::function<void(std::string_view key, std::uint32_t recno)>& visit) const;
+  void ForEachKey(
+      std::size_t tag,
+      const std::function<void(std::string_view key, std::uint32_t recno)>& visit) const;
 
  private:
   struct TagState {
@@ -114,8 +115,10 @@ class MdxIndex {
 
   void ReadTag(std::size_t slot, const TableLayout& table);
   bool ValidPage(std::uint32_t page) const;
-  bool ReadNode(std::uint32_t page, const TagState& tag, std::size_t keyLength, mdx::Node& node) const;
-  void WriteNode(std::uint32_t page, const TagState& tag, std::size_t keyLength, const mdx::Node& node);
+  bool ReadNode(std::uint32_t page, const TagState& tag, std::size_t keyLength,
+                mdx::Node& node) const;
+  void WriteNode(std::uint32_t page, const TagState& tag, std::size_t keyLength,
+                 const mdx::Node& node);
   std::uint32_t AllocateBlock();
   bool InsertKey(std::size_t tag, const std::string& key, std::uint32_t recno);
   void SplitUpwards(std::size_t tag, std::vector<PathStep>& path, mdx::Node& leaf,

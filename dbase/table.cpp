@@ -41,7 +41,9 @@ void Table::SetCodePage(int codePage) {
 }
 
 void Table::RequireActive(const char* operation) const {
-  if (!Active()) ThrowUsage(path_.empty() ? "(таблица)" : path_, std::string(operation) + ": таблица не открыта");
+  if (!Active())
+    ThrowUsage(path_.empty() ? "(таблица)" : path_,
+               std::string(operation) + ": таблица не открыта");
 }
 
 void Table::Open(const std::string& path) {
@@ -71,7 +73,8 @@ void Table::OpenLocked(const std::string& path) {
     if (attempt >= kMaxReopens) ThrowBusy(path, "файл постоянно заменяется другим");
   }
   const std::uint64_t size = dbf_.Size();
-  std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(size, kOpenReadBytes)));
+  std::vector<std::uint8_t> head(
+      static_cast<std::size_t>(std::min<std::uint64_t>(size, kOpenReadBytes)));
   head.resize(dbf_.ReadSomeAt(0, head.data(), head.size()));
   ParseHeader(head, size);
   if (layout_.Prefix().hasIndex) OpenIndex();
@@ -82,7 +85,8 @@ void Table::OpenLocked(const std::string& path) {
   windowFirst_ = 1;
   windowCount_ = static_cast<std::uint32_t>(std::min<std::size_t>(inHead, recordCount_));
   window_.assign(head.begin() + static_cast<std::ptrdiff_t>(std::min(headerLength, head.size())),
-                 head.begin() + static_cast<std::ptrdiff_t>(std::min(head.size(), headerLength + windowCount_ * recLen)));
+                 head.begin() + static_cast<std::ptrdiff_t>(
+                                    std::min(head.size(), headerLength + windowCount_ * recLen)));
   current_ = FindPassing(1);
 }
 
@@ -126,7 +130,8 @@ DbfPrefix Table::ReadPrefix() const {
   if (prefix.headerLength != known.headerLength || prefix.recordLength != known.recordLength) {
     ThrowCorrupt(path_, "заголовок таблицы изменён другой программой");
   }
-  const std::uint64_t needed = prefix.headerLength + std::uint64_t{prefix.recordCount} * prefix.recordLength;
+  const std::uint64_t needed =
+      prefix.headerLength + std::uint64_t{prefix.recordCount} * prefix.recordLength;
   if (needed > dbf_.Size()) {
     ThrowCorrupt(path_, "записей в заголовке (" + std::to_string(prefix.recordCount) +
                             ") больше, чем помещается в файле");
@@ -163,7 +168,8 @@ void Table::OpenIndex() {
   try {
     RefreshCount();
     MdxIndex current(mdx_, layout_);
-    if (!current.MatchesState(StateOf(layout_.Prefix()))) RebuildIndex(current.Tags(), recordCount_);
+    if (!current.MatchesState(StateOf(layout_.Prefix())))
+      RebuildIndex(current.Tags(), recordCount_);
   } catch (...) {
     dbf_.Unlock(kWriteLock);
     throw;
@@ -202,7 +208,8 @@ std::uint32_t Table::FindPassing(std::uint32_t from) {
 void Table::LoadWindow(std::uint32_t recno, std::size_t maxBytes) const {
   const std::size_t recLen = layout_.RecordLength();
   const std::size_t fit = std::max<std::size_t>(1, maxBytes / recLen);
-  const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(fit, recordCount_ - recno + 1));
+  const auto count =
+      static_cast<std::uint32_t>(std::min<std::size_t>(fit, recordCount_ - recno + 1));
   window_.resize(std::size_t{count} * recLen);
   dbf_.ReadAt(layout_.RecordOffset(recno), window_.data(), window_.size());
   windowFirst_ = recno;

@@ -4,9 +4,9 @@
 // cover data and never meet the record locks of other dBase programs.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <chrono>
 #include <string>
 
 #include "dbase/file.h"

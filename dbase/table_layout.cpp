@@ -63,8 +63,9 @@ std::string StoredFieldProblem(const FieldDef& f) {
       return f.decimals != 0 ? "символьное поле с ненулевым байтом десятичных знаков" : "";
     case FieldType::Numeric:
     case FieldType::Float:
-      return f.length > kMaxNumericLength || f.decimals >= f.length ? "неверная ширина числового поля"
-                                                                     : "";
+      return f.length > kMaxNumericLength || f.decimals >= f.length
+                 ? "неверная ширина числового поля"
+                 : "";
     case FieldType::Date:
       return f.length != 8 ? "неверная ширина поля даты" : "";
     case FieldType::Logical:
@@ -73,9 +74,7 @@ std::string StoredFieldProblem(const FieldDef& f) {
   return "неизвестный тип поля";
 }
 
-bool KnownType(std::uint8_t t) {
-  return t == 'C' || t == 'N' || t == 'F' || t == 'D' || t == 'L';
-}
+bool KnownType(std::uint8_t t) { return t == 'C' || t == 'N' || t == 'F' || t == 'D' || t == 'L'; }
 
 FieldLayout DecodeDescriptor(const std::string& path, const std::uint8_t* d, std::size_t index) {
   const std::string where = "описание поля " + std::to_string(index + 1) + ": ";
@@ -102,7 +101,8 @@ FieldLayout DecodeDescriptor(const std::string& path, const std::uint8_t* d, std
   return field;
 }
 
-void CheckUniqueNames(const std::string& path, const std::vector<FieldLayout>& fields, bool stored) {
+void CheckUniqueNames(const std::string& path, const std::vector<FieldLayout>& fields,
+                      bool stored) {
   for (std::size_t i = 0; i < fields.size(); ++i) {
     for (std::size_t j = 0; j < i; ++j) {
       if (fields[i].def.name == fields[j].def.name) {
@@ -196,7 +196,8 @@ TableLayout TableLayout::Parse(const std::string& path, std::span<const std::uin
   if ((p.version & 0x07) != 0x03) {
     ThrowUnsupported(path, "неизвестная версия таблицы " + std::to_string(p.version));
   }
-  if (p.headerLength < kDbfPrefixSize + kDescriptorSize + 1) ThrowCorrupt(path, "слишком короткий заголовок");
+  if (p.headerLength < kDbfPrefixSize + kDescriptorSize + 1)
+    ThrowCorrupt(path, "слишком короткий заголовок");
   if (p.headerLength > fileSize || p.headerLength > bytes.size()) {
     ThrowCorrupt(path, "длина заголовка больше размера файла");
   }
@@ -246,7 +247,9 @@ std::vector<std::uint8_t> TableLayout::Encode() const {
 }
 
 const FieldLayout* TableLayout::Find(std::string_view name) const {
-  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  const auto upper = [](char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  };
   for (const FieldLayout& f : fields_) {
     if (f.def.name.size() == name.size() &&
         std::equal(name.begin(), name.end(), f.def.name.begin(),

@@ -14,8 +14,6 @@ using namespace detail;
 
 namespace {
 
-
-
 std::string NumberText(long long value, int decimals) {
   std::string text = std::to_string(value);
   if (decimals > 0) text += "." + std::string(static_cast<std::size_t>(decimals), '0');

@@ -85,7 +85,8 @@ class Journal {
     });
     table_.SetFiltered(true);
     for (table_.First(); !table_.Eof(); table_.Next()) {
-      events.push_back({table_.FieldAsString("ID"), static_cast<int>(table_.FieldAsInteger("EVENT") & 0xFF),
+      events.push_back({table_.FieldAsString("ID"),
+                        static_cast<int>(table_.FieldAsInteger("EVENT") & 0xFF),
                         table_.FieldAsString("EDATE"), table_.FieldAsString("CARD")});
     }
     table_.SetFiltered(false);

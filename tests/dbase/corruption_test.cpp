@@ -46,11 +46,21 @@ class CorruptionTest : public ::testing::Test {
 TEST_F(CorruptionTest, HeaderThatDoesNotAddUp) {
   ExpectRejected([](auto& b) { b.resize(20); }, ErrorKind::Corrupt, path_);
   ExpectRejected([](auto& b) { b.resize(161 + 5 * 36); }, ErrorKind::Corrupt, path_);  // truncated
-  ExpectRejected([](auto& b) { b[4] = 200; }, ErrorKind::Corrupt, path_);               // count
-  ExpectRejected([](auto& b) { b[10] = 37; }, ErrorKind::Corrupt, path_);               // record length
-  ExpectRejected([](auto& b) { b[8] = 0xFF; b[9] = 0x7F; }, ErrorKind::Corrupt, path_);  // header length
-  ExpectRejected([](auto& b) { b[8] = 40; b[9] = 0; }, ErrorKind::Corrupt, path_);
-  ExpectRejected([](auto& b) { b[0] = 0x30; }, ErrorKind::Unsupported, path_);          // other version
+  ExpectRejected([](auto& b) { b[4] = 200; }, ErrorKind::Corrupt, path_);              // count
+  ExpectRejected([](auto& b) { b[10] = 37; }, ErrorKind::Corrupt, path_);  // record length
+  ExpectRejected(
+      [](auto& b) {
+        b[8] = 0xFF;
+        b[9] = 0x7F;
+      },
+      ErrorKind::Corrupt, path_);  // header length
+  ExpectRejected(
+      [](auto& b) {
+        b[8] = 40;
+        b[9] = 0;
+      },
+      ErrorKind::Corrupt, path_);
+  ExpectRejected([](auto& b) { b[0] = 0x30; }, ErrorKind::Unsupported, path_);  // other version
 }
 
 TEST_F(CorruptionTest, BadFieldDescriptors) {
@@ -58,9 +68,15 @@ TEST_F(CorruptionTest, BadFieldDescriptors) {
   ExpectRejected([](auto& b) { b[32] = 0; }, ErrorKind::Corrupt, path_);          // empty name
   ExpectRejected([](auto& b) { b[32 + 11] = 0x07; }, ErrorKind::Corrupt, path_);  // type byte
   ExpectRejected([](auto& b) { b[32 + 11] = 'M'; }, ErrorKind::Unsupported, path_);
-  ExpectRejected([](auto& b) { b[32 + 17] = 1; }, ErrorKind::Corrupt, path_);     // C decimals
-  ExpectRejected([](auto& b) { b[32 + 16] = 0; }, ErrorKind::Corrupt, path_);     // zero width
-  ExpectRejected([](auto& b) { b[64] = 'I'; b[65] = 'D'; b[66] = 0; }, ErrorKind::Corrupt, path_);  // twice
+  ExpectRejected([](auto& b) { b[32 + 17] = 1; }, ErrorKind::Corrupt, path_);  // C decimals
+  ExpectRejected([](auto& b) { b[32 + 16] = 0; }, ErrorKind::Corrupt, path_);  // zero width
+  ExpectRejected(
+      [](auto& b) {
+        b[64] = 'I';
+        b[65] = 'D';
+        b[66] = 0;
+      },
+      ErrorKind::Corrupt, path_);  // twice
 }
 
 TEST_F(CorruptionTest, DamagedIndexDefinitionsNameTheIndexFile) {
@@ -68,11 +84,14 @@ TEST_F(CorruptionTest, DamagedIndexDefinitionsNameTheIndexFile) {
   const auto goodIndex = ReadBytes(mdx);
   const std::vector<std::function<void(std::vector<std::uint8_t>&)>> damages = {
       [](auto& b) { b.resize(1000); },
-      [](auto& b) { b[28] = 0; },                   // no tags
-      [](auto& b) { b[32] = 0xFF; b[33] = 0xFF; },  // more pages than the file
-      [](auto& b) { b[544] = 3; },                  // odd tag header page
-      [](auto& b) { b[2048 + 24] = 'X'; },          // expression names no field
-      [](auto& b) { b[2048 + 12] = 9; },            // key length differs from the field
+      [](auto& b) { b[28] = 0; },  // no tags
+      [](auto& b) {
+        b[32] = 0xFF;
+        b[33] = 0xFF;
+      },                                    // more pages than the file
+      [](auto& b) { b[544] = 3; },          // odd tag header page
+      [](auto& b) { b[2048 + 24] = 'X'; },  // expression names no field
+      [](auto& b) { b[2048 + 12] = 9; },    // key length differs from the field
   };
   for (const auto& damage : damages) {
     auto bytes = goodIndex;

@@ -55,7 +55,8 @@ class PackCrashTest : public ::testing::Test {
     const MdxCheck check = CheckMdx(ReadBytes(mdxPath_));
     EXPECT_TRUE(check.problems.empty()) << when;
     const auto dbf = ReadBytes(path_);
-    for (const TagWalk& tag : check.tags) EXPECT_EQ(tag.keys, ExpectedKeys(dbf, tag.expression)) << when;
+    for (const TagWalk& tag : check.tags)
+      EXPECT_EQ(tag.keys, ExpectedKeys(dbf, tag.expression)) << when;
   }
 
   long long StepsOfAPack() {

@@ -47,7 +47,8 @@ const Scratch& Setup() {
   static const Scratch scratch = [] {
     Scratch s;
     // In memory when possible: packs flush their files, which is slow on a disk.
-    std::string pattern = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm/fuzz-dbase-XXXXXX" : "/tmp/fuzz-dbase-XXXXXX";
+    std::string pattern =
+        ::access("/dev/shm", W_OK) == 0 ? "/dev/shm/fuzz-dbase-XXXXXX" : "/tmp/fuzz-dbase-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) abort();
     s.dir = pattern;
     static const FolderRemover remover{s.dir};  // outlives `scratch`: constructed first

@@ -59,8 +59,10 @@ TEST_F(IndexTest, NewTableHasTwoEmptyTagsAndFlaggedFields) {
   const auto mdx = ReadBytes(mdx_);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&mdx[4])), "TRANSACT");
   // The tag-name tree: "EDATE_IND" < "ID_IND", so slot 2 is slot 1's left child.
-  EXPECT_EQ((std::vector<int>{mdx[544 + 16], mdx[544 + 17], mdx[544 + 18]}), (std::vector<int>{2, 0, 0}));
-  EXPECT_EQ((std::vector<int>{mdx[576 + 16], mdx[576 + 17], mdx[576 + 18]}), (std::vector<int>{0, 0, 1}));
+  EXPECT_EQ((std::vector<int>{mdx[544 + 16], mdx[544 + 17], mdx[544 + 18]}),
+            (std::vector<int>{2, 0, 0}));
+  EXPECT_EQ((std::vector<int>{mdx[576 + 16], mdx[576 + 17], mdx[576 + 18]}),
+            (std::vector<int>{0, 0, 1}));
   Table table;
   table.Open(path_);
   EXPECT_EQ(table.IndexTagNames(), (std::vector<std::string>{"ID_IND", "EDATE_IND"}));

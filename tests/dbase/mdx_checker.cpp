@@ -63,7 +63,8 @@ class Walker {
     if (leafDepth >= 0 && leafDepth != depth) Problem("leaves at different depths");
     leafDepth = depth;
     leaves.push_back(page);
-    if (std::any_of(f_.begin() + static_cast<std::ptrdiff_t>(tail), f_.begin() + static_cast<std::ptrdiff_t>(base + 1024),
+    if (std::any_of(f_.begin() + static_cast<std::ptrdiff_t>(tail),
+                    f_.begin() + static_cast<std::ptrdiff_t>(base + 1024),
                     [](std::uint8_t b) { return b != 0; })) {
       Problem("stale bytes after the last leaf entry at page " + std::to_string(page));
     }
@@ -88,7 +89,8 @@ class Walker {
       CheckPadding(item, page);
       const std::string separator = KeyAt(item);
       const std::string highest = Walk(U32(f_, item), depth + 1, keys);
-      if (highest != separator) Problem("separator is not the child's highest key at page " + std::to_string(page));
+      if (highest != separator)
+        Problem("separator is not the child's highest key at page " + std::to_string(page));
     }
     return Walk(extra, depth + 1, keys);
   }
@@ -126,9 +128,11 @@ MdxCheck CheckMdx(const std::vector<std::uint8_t>& f) {
   for (std::size_t k = 0; k < tags && k < 47; ++k) {
     const std::size_t slot = 544 + 32 * k;
     TagWalk tag;
-    tag.name = std::string(reinterpret_cast<const char*>(&f[slot + 4]), strnlen(reinterpret_cast<const char*>(&f[slot + 4]), 11));
+    tag.name = std::string(reinterpret_cast<const char*>(&f[slot + 4]),
+                           strnlen(reinterpret_cast<const char*>(&f[slot + 4]), 11));
     const std::uint32_t headerPage = U32(f, slot);
-    if (f[slot + 15] != 0x10 || f[slot + 19] != 2 || f[slot + 20] != 'C') out.problems.push_back(tag.name + ": slot bytes");
+    if (f[slot + 15] != 0x10 || f[slot + 19] != 2 || f[slot + 20] != 'C')
+      out.problems.push_back(tag.name + ": slot bytes");
     if (headerPage < 4 || headerPage % 2 || (headerPage + 2ull) * 512 > f.size()) {
       out.problems.push_back(tag.name + ": tag header page");
       continue;
@@ -140,15 +144,19 @@ MdxCheck CheckMdx(const std::vector<std::uint8_t>& f) {
       continue;
     }
     tag.expression = reinterpret_cast<const char*>(&f[h + 24]);
-    if (f[h + 8] != 0x10 || f[h + 9] != 'C' || f[h + 480] != 1) out.problems.push_back(tag.name + ": tag header bytes");
+    if (f[h + 8] != 0x10 || f[h + 9] != 'C' || f[h + 480] != 1)
+      out.problems.push_back(tag.name + ": tag header bytes");
     Walker walker(f, g, out, tag.name);
     walker.Walk(U32(f, h), 0, tag.keys);
     tag.levels = walker.leafDepth + 1;
-    if ((f[h + 246] != 0) != !tag.keys.empty()) out.problems.push_back(tag.name + ": has-keys flag");
-    if (!walker.leaves.empty() && (U32(f, h + 248) != walker.leaves.front() || U32(f, h + 252) != walker.leaves.back())) {
+    if ((f[h + 246] != 0) != !tag.keys.empty())
+      out.problems.push_back(tag.name + ": has-keys flag");
+    if (!walker.leaves.empty() &&
+        (U32(f, h + 248) != walker.leaves.front() || U32(f, h + 252) != walker.leaves.back())) {
       out.problems.push_back(tag.name + ": first/last leaf pages");
     }
-    if (!std::is_sorted(tag.keys.begin(), tag.keys.end())) out.problems.push_back(tag.name + ": keys out of order");
+    if (!std::is_sorted(tag.keys.begin(), tag.keys.end()))
+      out.problems.push_back(tag.name + ": keys out of order");
     out.tags.push_back(std::move(tag));
   }
   return out;

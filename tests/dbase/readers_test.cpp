@@ -76,9 +76,10 @@ TEST_F(ReadersTest, PythonReadersSeeFieldsRecordsDeletionFlagsAndCyrillic) {
        << R"( "records": [)";
   for (int i = 0; i < kCount; ++i) {
     const JournalRow row = SampleRow(i);
-    json << (i ? "," : "") << R"({"deleted": )" << (deleted[static_cast<std::size_t>(i)] ? "true" : "false")
-         << R"(, "values": {"ID": )" << Json(row.id) << R"(, "EVENT": )" << row.event
-         << R"(, "EDATE": )" << Json(row.edate) << R"(, "CARD": )" << Json(row.card) << "}}";
+    json << (i ? "," : "") << R"({"deleted": )"
+         << (deleted[static_cast<std::size_t>(i)] ? "true" : "false") << R"(, "values": {"ID": )"
+         << Json(row.id) << R"(, "EVENT": )" << row.event << R"(, "EDATE": )" << Json(row.edate)
+         << R"(, "CARD": )" << Json(row.card) << "}}";
   }
   json << "]}";
   const std::string expected = dir_.File("expected.json");
@@ -89,14 +90,16 @@ TEST_F(ReadersTest, PythonReadersSeeFieldsRecordsDeletionFlagsAndCyrillic) {
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
   }
-  const CommandResult r = RunCommand("/usr/bin/python3 " + OracleDir() + "/check_dbf.py " + path_ + " " + expected);
+  const CommandResult r =
+      RunCommand("/usr/bin/python3 " + OracleDir() + "/check_dbf.py " + path_ + " " + expected);
   EXPECT_EQ(r.exitCode, 0) << r.output;
 }
 
 void ExpectPerlWalkMatches(const std::string& dbfPath, const std::string& mdxPath) {
   const auto dbf = ReadBytes(dbfPath);
   for (const auto& [tag, field] : {std::pair{"ID_IND", "ID"}, std::pair{"EDATE_IND", "EDATE"}}) {
-    const CommandResult r = RunCommand("/usr/bin/perl " + OracleDir() + "/walk_mdx.pl " + mdxPath + " " + tag);
+    const CommandResult r =
+        RunCommand("/usr/bin/perl " + OracleDir() + "/walk_mdx.pl " + mdxPath + " " + tag);
     ASSERT_EQ(r.exitCode, 0) << r.output;
     std::ostringstream walk;
     std::ostringstream seek;
@@ -130,7 +133,8 @@ TEST_F(ReadersTest, FreePascalTdbfWalksBothTags) {
   if (RunCommand("command -v fpc").exitCode != 0) GTEST_SKIP() << "fpc is not installed";
   const std::string out = std::string(DBASE_SCRATCH_DIR) + "/fpc";
   std::filesystem::create_directories(out);
-  const CommandResult build = RunCommand("fpc -O1 -FE" + out + " -FU" + out + " " + OracleDir() + "/walk_tags.pas", 300);
+  const CommandResult build =
+      RunCommand("fpc -O1 -FE" + out + " -FU" + out + " " + OracleDir() + "/walk_tags.pas", 300);
   ASSERT_EQ(build.exitCode, 0) << build.output;
 
   // 2975 records, 2550 of them live: after the pack the EDATE tag has exactly 51 full leaves, one
@@ -148,7 +152,8 @@ TEST_F(ReadersTest, FreePascalTdbfWalksBothTags) {
     const auto dbf = ReadBytes(path_);
     std::ostringstream expected;
     for (const auto& [tag, field] : {std::pair{"ID_IND", "ID"}, std::pair{"EDATE_IND", "EDATE"}}) {
-      for (const auto& entry : ExpectedKeys(dbf, field)) expected << tag << " " << entry.second << "\n";
+      for (const auto& entry : ExpectedKeys(dbf, field))
+        expected << tag << " " << entry.second << "\n";
     }
     expected << "count " << live << "\n";
     const CommandResult walk = RunCommand(out + "/walk_tags " + path_, 120);
@@ -168,7 +173,8 @@ TEST_F(ReadersTest, LibraryReadsAndExtendsATableWrittenByPythonDbf) {
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
   }
-  const CommandResult made = RunCommand("/usr/bin/python3 " + OracleDir() + "/make_dbf.py " + path + " " + rows);
+  const CommandResult made =
+      RunCommand("/usr/bin/python3 " + OracleDir() + "/make_dbf.py " + path + " " + rows);
   ASSERT_EQ(made.exitCode, 0) << made.output;
 
   Table table;
@@ -201,7 +207,8 @@ TEST_F(ReadersTest, LibraryReadsAndExtendsATableWrittenByPythonDbf) {
       R"({"deleted": false, "values": {"NAME": "Сидоров", "QTY": 5, "NOTE": ""}}]})";
   std::fwrite(text.data(), 1, text.size(), f);
   std::fclose(f);
-  const CommandResult r = RunCommand("/usr/bin/python3 " + OracleDir() + "/check_dbf.py " + path + " " + expected);
+  const CommandResult r =
+      RunCommand("/usr/bin/python3 " + OracleDir() + "/check_dbf.py " + path + " " + expected);
   EXPECT_EQ(r.exitCode, 0) << r.output;
 }
 

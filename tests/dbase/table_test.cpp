@@ -1,7 +1,8 @@
 // Round trips through the table API: fields, code page, deletion, counting, filtering, packing.
+#include "dbase/table.h"
+
 #include <gtest/gtest.h>
 
-#include "dbase/table.h"
 #include "tests/dbase/test_support.h"
 
 namespace dbase::test {
@@ -45,9 +46,9 @@ TEST_F(TableTest, PostedRecordIsCurrentAndHeaderCountsIt) {
   table.Close();
   const auto bytes = ReadBytes(path_);
   ASSERT_EQ(bytes.size(), 161u + 36u + 1u);
-  EXPECT_EQ(bytes[4], 1);            // record count
-  EXPECT_EQ(bytes.back(), 0x1A);     // end-of-file mark after the record
-  EXPECT_EQ(bytes[161], ' ');        // live
+  EXPECT_EQ(bytes[4], 1);         // record count
+  EXPECT_EQ(bytes.back(), 0x1A);  // end-of-file mark after the record
+  EXPECT_EQ(bytes[161], ' ');     // live
   EXPECT_EQ(std::string(bytes.begin() + 172, bytes.begin() + 175), "  7");  // right-aligned number
 }
 
@@ -57,7 +58,7 @@ TEST_F(TableTest, TextIsCutToWidthByCharactersAndUnmappableReplaced) {
   table.Open(path_);
   table.Append();
   table.SetFieldString("ID", "Контроллер-номер-один");  // 21 characters, 40 UTF-8 bytes
-  table.SetFieldString("CARD", "€😀ab\xff");           // no cp866 for these; invalid UTF-8 byte
+  table.SetFieldString("CARD", "€😀ab\xff");             // no cp866 for these; invalid UTF-8 byte
   table.SetFieldInteger("EVENT", 255);
   table.Post();
   EXPECT_EQ(table.FieldAsString("ID"), "Контроллер");
@@ -117,7 +118,7 @@ TEST_F(TableTest, FilterSelectsRecordsAndDeleteThroughFilterMovesToNextMatch) {
     EXPECT_EQ(table.FieldAsString("ID"), "CTRL-01");
     ++matches;
   }
-  EXPECT_EQ(matches, 15);  // i % 7 in {0, 4}
+  EXPECT_EQ(matches, 15);                   // i % 7 in {0, 4}
   EXPECT_EQ(table.ExactRecordCount(), 50);  // not filtered
 
   table.First();
@@ -225,7 +226,7 @@ TEST_F(TableTest, MisuseRaisesErrorsNamingTheTable) {
   EXPECT_THROW(table.SetFieldString("EVENT", "abc"), Error);
   EXPECT_THROW(table.SetFieldInteger("EVENT", 1000), Error);  // 4 digits in N3
   table.Cancel();
-  EXPECT_THROW(table.Pack(), Error);  // shared access only
+  EXPECT_THROW(table.Pack(), Error);                          // shared access only
   EXPECT_THROW(table.AddIndexTag("EV_IND", "EVENT"), Error);  // numeric keys are not served
   EXPECT_THROW(table.AddIndexTag("ID_IND", "ID"), Error);     // tag exists
   try {
@@ -245,8 +246,9 @@ TEST(TableCreate, RejectsBadDefinitions) {
   EXPECT_THROW(table.CreateTable(path, {{"A", FieldType::Character, 0}}), Error);
   EXPECT_THROW(table.CreateTable(path, {{"A", FieldType::Character, 5, 2}}), Error);
   EXPECT_THROW(table.CreateTable(path, {{"A", FieldType::Numeric, 21}}), Error);
-  EXPECT_THROW(table.CreateTable(path, {{"A", FieldType::Character, 5}, {"a", FieldType::Numeric, 3}}),
-               Error);
+  EXPECT_THROW(
+      table.CreateTable(path, {{"A", FieldType::Character, 5}, {"a", FieldType::Numeric, 3}}),
+      Error);
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 
@@ -254,7 +256,8 @@ TEST(TableCreate, NumericDecimalsAndNegativeNumbers) {
   ScratchDir dir;
   const std::string path = dir.File("n.dbf");
   Table table;
-  table.CreateTable(path, {{"AMOUNT", FieldType::Numeric, 8, 2}, {"NAME", FieldType::Character, 4}});
+  table.CreateTable(path,
+                    {{"AMOUNT", FieldType::Numeric, 8, 2}, {"NAME", FieldType::Character, 4}});
   table.Open(path);
   table.Append();
   table.SetFieldInteger("AMOUNT", -42);
