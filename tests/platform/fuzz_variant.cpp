@@ -2,6 +2,7 @@
 // interface references) and drives copy, copy-through-references, every type conversion, array
 // copies and element access on them. Crashes and leaks are the sanitizers' to report; a
 // reference count that does not return to its start aborts.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -233,16 +234,21 @@ void Convert(const VARIANT& source) {
     if (SUCCEEDED(hr) && out.v.vt != vt) std::abort();
     if (FAILED(hr) && out.v.vt != VT_EMPTY) std::abort();
   }
-  // Integers survive the trip through their text.
-  Scoped number;
+  // Integers of every width survive the trip through their text.
+  static constexpr VARTYPE kIntegers[] = {VT_I1, VT_UI1, VT_I2, VT_UI2, VT_I4, VT_UI4,
+                                          VT_INT, VT_UINT, VT_I8, VT_UI8};
+  if (std::find(std::begin(kIntegers), std::end(kIntegers), source.vt) == std::end(kIntegers)) {
+    return;
+  }
   Scoped text;
   Scoped back;
-  if ((source.vt == VT_I4 || source.vt == VT_I8 || source.vt == VT_I2) &&
-      SUCCEEDED(VariantChangeType(&number.v, &source, 0, VT_I8)) &&
-      SUCCEEDED(VariantChangeType(&text.v, &source, 0, VT_BSTR))) {
-    if (FAILED(VariantChangeType(&back.v, &text.v, 0, VT_I8)) || back.v.llVal != number.v.llVal) {
-      std::abort();
-    }
+  Scoped again;
+  if (FAILED(VariantChangeType(&text.v, &source, 0, VT_BSTR)) ||
+      FAILED(VariantChangeType(&back.v, &text.v, 0, source.vt)) ||
+      FAILED(VariantChangeType(&again.v, &back.v, 0, VT_BSTR)) ||
+      SysStringLen(text.v.bstrVal) != SysStringLen(again.v.bstrVal) ||
+      std::memcmp(text.v.bstrVal, again.v.bstrVal, SysStringByteLen(text.v.bstrVal)) != 0) {
+    std::abort();
   }
 }
 
