@@ -20,7 +20,7 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
   return true;
 }
 
-void WhenModalOpens(std::function<void(QWidget*)> action, const QWidget* except,
+QPointer<QTimer> WhenModalOpens(std::function<void(QWidget*)> action, const QWidget* except,
                     std::chrono::milliseconds limit) {
   auto* timer = new QTimer(QCoreApplication::instance());  // owned by the application
   timer->setInterval(10);
@@ -37,6 +37,13 @@ void WhenModalOpens(std::function<void(QWidget*)> action, const QWidget* except,
     if (found) action(modal);
   });
   timer->start();
+  return timer;
+}
+
+void StopWatching(QPointer<QTimer>& watch) {
+  if (watch.isNull()) return;
+  watch->stop();
+  watch->deleteLater();
 }
 
 TServicesScope::TServicesScope() {

@@ -2,7 +2,9 @@
 // replacement of the desktop services.
 #pragma once
 
+#include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <chrono>
 #include <functional>
@@ -19,9 +21,11 @@ bool WaitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
 // Runs `action` on the first active modal widget other than `except` that shows within the
-// limit, from inside its loop.
-void WhenModalOpens(std::function<void(QWidget*)> action, const QWidget* except = nullptr,
+// limit, from inside its loop. The watch ends by itself; StopWatching ends it earlier.
+QPointer<QTimer> WhenModalOpens(std::function<void(QWidget*)> action, const QWidget* except = nullptr,
                     std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+
+void StopWatching(QPointer<QTimer>& watch);
 
 // Records what the dialogs ask of the desktop instead of showing or opening anything.
 struct TRecordingServices : TUiServices {

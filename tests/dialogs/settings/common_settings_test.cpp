@@ -135,12 +135,13 @@ TEST_F(CommonSettings, OkStoresThePagesAndCancelDropsWhatWasTyped) {
 // Runs the full settings list from the dialog's menu; `inGrid` acts inside the grid's loop and
 // closes it.
 void RunSettingsList(TfrmCommonSettings& dialog, std::function<void(TfrmSettingsList&)> inGrid) {
-  WhenModalOpens([inGrid](QWidget* modal) {
+  QPointer<QTimer> watch = WhenModalOpens([inGrid](QWidget* modal) {
     auto* grid = dynamic_cast<TfrmSettingsList*>(modal);
     ASSERT_NE(grid, nullptr);
     inGrid(*grid);
   }, &dialog);
   dialog.Form().miSettingsList->trigger();
+  StopWatching(watch);
 }
 
 TEST_F(CommonSettings, GridAcceptedThenDialogCancelledRestoresTheSettingsFromBeforeTheGrid) {
