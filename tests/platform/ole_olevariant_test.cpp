@@ -45,7 +45,8 @@ TEST(OleVariantLifetime, CopiesAreDeepAndMovesTransfer) {
   OleVariant assigned;
   assigned = text;
   EXPECT_EQ(assigned.AsString(), "abc");
-  assigned = assigned;  // self-assignment keeps the value
+  OleVariant& alias = assigned;
+  assigned = alias;  // self-assignment keeps the value
   EXPECT_EQ(assigned.AsString(), "abc");
   BSTR inside = text.Raw().bstrVal;
   OleVariant moved(std::move(text));
