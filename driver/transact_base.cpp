@@ -97,7 +97,7 @@ class TTransactBase::FilteredSession {
   dbase::Table& table_;
 };
 
-TTransactBase::TTransactBase() : Folder(DefaultFolder()), FDbf(std::make_unique<dbase::Table>()) {}
+TTransactBase::TTransactBase() : FDbf(std::make_unique<dbase::Table>()) {}
 
 TTransactBase::~TTransactBase() = default;
 
@@ -110,9 +110,10 @@ std::int32_t TTransactBase::Open() {
 
 bool TTransactBase::PrepareTable() {
   FDbf->SetCodePage(866);
+  const std::string folder = EffectiveFolder();
   std::error_code ignored;
-  std::filesystem::create_directories(Folder, ignored);
-  const std::string fileName = TableFileName();
+  std::filesystem::create_directories(folder, ignored);
+  const std::string fileName = folder + "transact.dbf";
   if (std::filesystem::exists(fileName, ignored)) {
     PackExisting(fileName);
   } else {

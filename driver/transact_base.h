@@ -18,7 +18,9 @@ class TTransactBase {
   static constexpr std::int32_t kDefaultCapacity = 5000;
   static constexpr std::size_t kIdWidth = 10;  // characters kept of a controller identifier
 
-  // Capacity 5000, Folder the default folder (raises when no application data folder works).
+  // Capacity 5000; Folder empty, which stands for the default folder. The default folder is looked
+  // up when the table is first used, so a machine without a usable application data folder fails
+  // there (preparing the journal) and not while the driver object is made.
   TTransactBase();
   ~TTransactBase();
   TTransactBase(const TTransactBase&) = delete;
@@ -26,7 +28,9 @@ class TTransactBase {
 
   // The common application data folder followed by "ac_morvikRK4400IPv41/transact/".
   static std::string DefaultFolder();
-  std::string TableFileName() const { return Folder + "transact.dbf"; }
+  // Folder, or the default folder when Folder is empty (raises when no application data folder works).
+  std::string EffectiveFolder() const { return Folder.empty() ? DefaultFolder() : Folder; }
+  std::string TableFileName() const { return EffectiveFolder() + "transact.dbf"; }
 
   // Prepares the table (PrepareTable) and answers 0.
   std::int32_t Open();
@@ -49,7 +53,7 @@ class TTransactBase {
   dbase::Table& Dbf() noexcept { return *FDbf; }
 
   std::int32_t Capacity = kDefaultCapacity;  // 0 switches the journal off; negative: one out per one in
-  std::string Folder;                        // with a trailing '/'
+  std::string Folder;                        // with a trailing '/'; empty: the default folder
   TEventFilter Filter;
 
  private:

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <string>
 
 #include "dbase/table.h"
 #include "platform/exceptions.h"
@@ -73,11 +75,34 @@ class Journal : public ::testing::Test {
 TEST(JournalDefaults, CapacityAndFolder) {
   TTransactBase journal;
   EXPECT_EQ(journal.Capacity, 5000);
+  EXPECT_TRUE(journal.Folder.empty());  // the default folder, looked up when first used
+  const std::string folder = journal.EffectiveFolder();
   const std::string tail = "ac_morvikRK4400IPv41/transact/";
-  ASSERT_GE(journal.Folder.size(), tail.size());
-  EXPECT_EQ(journal.Folder.substr(journal.Folder.size() - tail.size()), tail);
-  EXPECT_EQ(journal.Folder.front(), '/');
-  EXPECT_EQ(journal.TableFileName(), journal.Folder + "transact.dbf");
+  ASSERT_GE(folder.size(), tail.size());
+  EXPECT_EQ(folder.substr(folder.size() - tail.size()), tail);
+  EXPECT_EQ(folder.front(), '/');
+  EXPECT_EQ(journal.TableFileName(), folder + "transact.dbf");
+}
+
+// Without any usable application data folder the journal object is still made; the failure comes
+// when the table is first prepared.
+TEST(JournalDefaults, NoUsableFolderFailsAtPrepareNotAtCreation) {
+  const std::string blocker = ::testing::TempDir() + "journal-no-folder-" + std::to_string(getpid());
+  std::ofstream(blocker) << "a file where folders would have to be";
+  const char* oldCommon = std::getenv("TAVO_COMMON_APPDATA");
+  const char* oldData = std::getenv("XDG_DATA_HOME");
+  const std::string savedCommon = oldCommon ? oldCommon : "";
+  const std::string savedData = oldData ? oldData : "";
+  setenv("TAVO_COMMON_APPDATA", (blocker + "/common").c_str(), 1);
+  setenv("XDG_DATA_HOME", (blocker + "/data").c_str(), 1);
+  {
+    std::unique_ptr<TTransactBase> journal;
+    ASSERT_NO_THROW(journal = std::make_unique<TTransactBase>());
+    EXPECT_THROW(journal->PrepareTable(), std::exception);
+  }
+  oldCommon ? setenv("TAVO_COMMON_APPDATA", savedCommon.c_str(), 1) : unsetenv("TAVO_COMMON_APPDATA");
+  oldData ? setenv("XDG_DATA_HOME", savedData.c_str(), 1) : unsetenv("XDG_DATA_HOME");
+  std::remove(blocker.c_str());
 }
 
 TEST_F(Journal, PrepareCreatesTheTableWithItsTags) {
