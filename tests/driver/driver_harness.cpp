@@ -138,6 +138,7 @@ std::vector<SeenCommand> DriverHarness::Seen() const {
 }
 
 void DriverHarness::ClearSeen() {
+  if (!addresses_.empty()) sim_->Stats(addresses_.front());  // as in Seen()
   std::lock_guard lock(seenMutex_);
   seen_.clear();
 }
