@@ -97,7 +97,7 @@ void TDriver::SetJournalFolder(const std::string& deviceFolder) {
   // Without a device folder the journal would land in "EvntBuf/" at the root of the file system;
   // it keeps to its default folder instead, also after an earlier Enable had set another one.
   if (deviceFolder.empty()) {
-    FNetDevice->Journal().Folder = TTransactBase::DefaultFolder();
+    FNetDevice->Journal().Folder.clear();  // the journal's default folder
   } else {
     FNetDevice->SetBufferFolder(deviceFolder);
   }
