@@ -99,6 +99,18 @@ class Session:
         log("   simulator", json.dumps(request, ensure_ascii=False))
         self.sim.send(request)
 
+    def sim_settled(self, controller, timeout=10):
+        """Waits until the simulator has applied every request sent so far (it answers in order)."""
+        self.sim.send({"cmd": "stats", "controller": controller})
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            line = self.sim.lines.get(timeout=max(0.01, deadline - time.monotonic()))
+            if line is None:
+                raise RuntimeError("ctrlsim ended unexpectedly")
+            if line.get("type") == "stats":
+                return
+        raise RuntimeError("ctrlsim did not answer in time")
+
 
 def controllers_xml():
     items = "".join(
@@ -156,6 +168,7 @@ def run(args):
 
     s.simulate({"cmd": "status", "controller": "127.0.0.2", "value": 0x100C})
     s.simulate({"cmd": "status", "controller": "127.0.0.3", "value": 0x2000})
+    s.sim_settled("127.0.0.3")
     s.call("GetStatus", "GetStatus", [ids + ["9"]],
            check=lambda a: a["out"][0]["rows"][2] == [True, False, None])
 
