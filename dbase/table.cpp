@@ -72,18 +72,20 @@ void Table::OpenLocked(const std::string& path) {
     }
     if (attempt >= kMaxReopens) ThrowBusy(path, "файл постоянно заменяется другим");
   }
-  const std::uint64_t size = dbf_.Size();
-  std::vector<std::uint8_t> head(
-      static_cast<std::size_t>(std::min<std::uint64_t>(size, kOpenReadBytes)));
+  std::vector<std::uint8_t> head(kOpenReadBytes);
   head.resize(dbf_.ReadSomeAt(0, head.data(), head.size()));
+  // Measured after the read: a holder appending meanwhile only makes the file longer than the
+  // header just read says.
+  const std::uint64_t size = dbf_.Size();
   ParseHeader(head, size);
+  const std::uint32_t countInHead = recordCount_;  // records complete when `head` was read
   if (layout_.Prefix().hasIndex) OpenIndex();
   // The first read already holds the first records: keep them as the cursor's window.
   const std::size_t headerLength = layout_.Prefix().headerLength;
   const std::size_t recLen = layout_.RecordLength();
   const std::size_t inHead = head.size() > headerLength ? (head.size() - headerLength) / recLen : 0;
   windowFirst_ = 1;
-  windowCount_ = static_cast<std::uint32_t>(std::min<std::size_t>(inHead, recordCount_));
+  windowCount_ = static_cast<std::uint32_t>(std::min<std::size_t>(inHead, countInHead));
   window_.assign(head.begin() + static_cast<std::ptrdiff_t>(std::min(headerLength, head.size())),
                  head.begin() + static_cast<std::ptrdiff_t>(
                                     std::min(head.size(), headerLength + windowCount_ * recLen)));
@@ -159,22 +161,15 @@ void Table::OpenIndexFile() {
   mdx_ = File(mdxPath_, O_RDWR);
 }
 
+// Checked under the write lock: an append by another holder may be half done, and its new pages
+// may be named by a tag header before the file header counts them.
 void Table::OpenIndex() {
   OpenIndexFile();
+  const WriteLockGuard lock(dbf_, lockTimeout_);
+  RefreshCount();
   MdxIndex index(mdx_, layout_);
-  if (index.MatchesState(StateOf(layout_.Prefix()))) return;
-  // Left behind by a crash or written by another program: rebuild under the write lock.
-  dbf_.Lock(kWriteLock, LockMode::Exclusive, lockTimeout_);
-  try {
-    RefreshCount();
-    MdxIndex current(mdx_, layout_);
-    if (!current.MatchesState(StateOf(layout_.Prefix())))
-      RebuildIndex(current.Tags(), recordCount_);
-  } catch (...) {
-    dbf_.Unlock(kWriteLock);
-    throw;
-  }
-  dbf_.Unlock(kWriteLock);
+  // Left behind by a crash or written by another program: rebuilt, never trusted.
+  if (!index.MatchesState(StateOf(layout_.Prefix()))) RebuildIndex(index.Tags(), recordCount_);
 }
 
 // ---- cursor ----
@@ -266,6 +261,7 @@ std::vector<std::string> Table::IndexTagNames() {
   RequireActive("IndexTagNames");
   std::vector<std::string> names;
   if (!mdx_.IsOpen()) return names;
+  const WriteLockGuard lock(dbf_, lockTimeout_);
   const MdxIndex index(mdx_, layout_);
   for (const IndexTag& tag : index.Tags()) names.push_back(tag.name);
   return names;

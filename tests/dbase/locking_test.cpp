@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "dbase/table.h"
@@ -118,7 +119,8 @@ TEST_F(LockingTest, ConcurrentAppendersInTwoProcessesInterleaveSafely) {
           table.SetCodePage(866);
           table.Open(path_);
           AppendRow(table, SampleRow(1000 * (p + 1) + i));
-        } catch (...) {
+        } catch (const std::exception& e) {
+          std::fprintf(stderr, "append %d failed: %s\n", i, e.what());
           ++failures;
         }
       }
