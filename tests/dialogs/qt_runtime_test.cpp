@@ -60,6 +60,8 @@ TEST(QtApplication, IsCreatedOnceOnTheCallingThread) {
   EXPECT_EQ(QCoreApplication::instance(), first);
   EXPECT_TRUE(QtApplicationStarted());
   EXPECT_EQ(&TReactorBridge::ForThisThread(), &TReactorBridge::ForThisThread());
+  // Qt's own Russian texts for the standard buttons of message boxes.
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString::fromUtf8("Отмена"));
 }
 
 // A hidden window that counts what reaches it.
