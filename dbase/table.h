@@ -93,6 +93,7 @@ class Table {
 
   // False (without error) while another holder has the table open through this library.
   bool TryExclusiveAccess();
+  // Back to shared access (not in exclusive mode); never throws.
   void EndExclusiveAccess();
   // Drops deleted records and rebuilds the index. Needs exclusive access.
   void Pack();

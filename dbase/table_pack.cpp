@@ -26,7 +26,11 @@ bool Table::TryExclusiveAccess() {
 
 void Table::EndExclusiveAccess() {
   if (!Active() || !exclusiveByTry_) return;
-  dbf_.TryLock(kPresenceLock, LockMode::Shared);  // a downgrade always succeeds
+  try {
+    dbf_.TryLock(kPresenceLock, LockMode::Shared);  // a downgrade is never refused
+  } catch (const Error&) {
+    // Kept exclusive until Close; nothing is lost by that.
+  }
   presence_ = LockMode::Shared;
   exclusiveByTry_ = false;
 }
