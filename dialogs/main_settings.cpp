@@ -19,9 +19,15 @@ constexpr char kNewControllerAddress[] = "192.168.0.1";
 // The page's controller list as rows (identifier, name, address), read as the view draws them.
 class TControllersModel : public QAbstractTableModel {
  public:
-  TControllersModel(const std::unique_ptr<TControllers>& controllers, QStringList captions,
-                    QObject* parent)
-      : QAbstractTableModel(parent), FControllers(controllers), FCaptions(std::move(captions)) {}
+  TControllersModel(QStringList captions, QObject* parent)
+      : QAbstractTableModel(parent), FCaptions(std::move(captions)) {}
+
+  // The list shown (not owned); nullptr shows none.
+  void SetList(const TControllers* controllers) {
+    beginResetModel();
+    FControllers = controllers;
+    endResetModel();
+  }
 
   int rowCount(const QModelIndex& parent) const override {
     return parent.isValid() || !FControllers ? 0 : FControllers->Count();
@@ -54,7 +60,7 @@ class TControllersModel : public QAbstractTableModel {
   }
 
  private:
-  const std::unique_ptr<TControllers>& FControllers;
+  const TControllers* FControllers = nullptr;
   QStringList FCaptions;
 };
 
@@ -63,7 +69,7 @@ class TControllersModel : public QAbstractTableModel {
 TfrmMainSettings::TfrmMainSettings(QWidget* AOwner)
     : TfrmBaseSettings(AOwner), ui(std::make_unique<Ui::TfrmMainSettings>()) {
   ui->setupUi(this);
-  FModel = new TControllersModel(FControllers, ColumnCaptions(*ui->lwControllers), this);
+  FModel = new TControllersModel(ColumnCaptions(*ui->lwControllers), this);
   SetUpTableView(*ui->lwControllers, FModel);
   connect(ui->acAdd, &QAction::triggered, this, [this] { RunHandler(this, [this] { acAddExecute(); }); });
   connect(ui->acDel, &QAction::triggered, this, [this] { RunHandler(this, [this] { acDelExecute(); }); });
@@ -73,11 +79,15 @@ TfrmMainSettings::TfrmMainSettings(QWidget* AOwner)
   });
 }
 
-TfrmMainSettings::~TfrmMainSettings() = default;
+TfrmMainSettings::~TfrmMainSettings() {
+  // The list goes before the view and its model: nothing may show it any more.
+  static_cast<TControllersModel*>(FModel)->SetList(nullptr);
+}
 
 void TfrmMainSettings::InitPage() {
   TfrmBaseSettings::InitPage();
   FControllers = std::make_unique<TControllers>();
+  static_cast<TControllersModel*>(FModel)->SetList(FControllers.get());
 }
 
 void TfrmMainSettings::LoadSettings() {
