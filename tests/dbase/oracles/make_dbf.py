@@ -9,12 +9,12 @@ import dbf
 
 path, rows_path = sys.argv[1], sys.argv[2]
 with open(rows_path, encoding="utf-8") as f:
-    table = json.load(f)
+    wanted = json.load(f)
 table = dbf.Table(path, "name C(12); qty N(5,0); note C(20)", codepage="cp866", dbf_type="db3")
 table.open(dbf.READ_WRITE)
-for name, qty, note in table["rows"]:
+for name, qty, note in wanted["rows"]:
     table.append((name, qty, note))
-for i in table["delete"]:
+for i in wanted["delete"]:
     dbf.delete(table[i])
 table.close()
 print("OK")
