@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 
 #include "framework/equipment_errors.h"
 #include "platform/exceptions.h"
@@ -32,6 +34,26 @@ std::string WithValue(std::string_view pattern, std::string_view value) {
   const auto at = out.find("%s");
   if (at != std::string::npos) out.replace(at, 2, value);
   return out;
+}
+
+// The registered extra message pump. Held by a shared pointer so that a pass keeps the hook it
+// took alive even when another thread (or the hook itself) replaces it meanwhile.
+std::mutex gExtraPumpMutex;
+std::shared_ptr<const TExtraMessagePump> gExtraPump;
+
+std::shared_ptr<const TExtraMessagePump> ExtraPump() {
+  std::lock_guard lock(gExtraPumpMutex);
+  return gExtraPump;
+}
+
+void RunExtraPump() {
+  const auto pump = ExtraPump();
+  if (!pump) return;
+  try {
+    (*pump)();
+  } catch (...) {
+    // Dropped like an error raised while a message is handled; the wait goes on.
+  }
 }
 
 int DecimalPiece(std::string_view piece) {
@@ -108,6 +130,14 @@ void ProcessMessages() {
   MSG msg{};
   while (ProcessOneMessage(msg)) {
   }
+  RunExtraPump();
+}
+
+TExtraMessagePump SetExtraMessagePump(TExtraMessagePump pump) {
+  auto next = pump ? std::make_shared<const TExtraMessagePump>(std::move(pump)) : nullptr;
+  std::lock_guard lock(gExtraPumpMutex);
+  std::swap(gExtraPump, next);
+  return next ? *next : TExtraMessagePump();
 }
 
 void Delay(std::uint32_t milliseconds) {

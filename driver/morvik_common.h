@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,7 +63,18 @@ std::string EventDateToStr(TDateTime value);
 // Takes the next message of the thread's queue (any window) and dispatches it; false when there
 // was none. Errors raised while the message is handled are dropped.
 bool ProcessOneMessage(MSG& msg);
-// Handles every waiting message, also those posted while pumping (WM_QUIT included).
+// Handles every waiting message, also those posted while pumping (WM_QUIT included), then runs
+// the extra message pump once when one is registered.
 void ProcessMessages();
-// Waits the given time while pumping the thread's messages.
+// Waits the given time while pumping the thread's messages (ProcessMessages, then a 1 ms sleep).
 void Delay(std::uint32_t milliseconds);
+
+// The extra message pump: a process-wide hook that ProcessMessages (and so Delay) calls once per
+// pass, after the thread's queue has been drained, so that a GUI toolkit's own events keep flowing
+// while the driver waits (the settings dialogs register Qt's event processing here). None by
+// default. An error raised by the hook is caught and dropped, like one raised while a message is
+// handled. The hook runs on whichever thread pumps, and may be re-entered when what it processes
+// pumps again: a hook bound to one thread must check that it runs there. Registering an empty
+// function removes the hook; the answer is the hook registered before.
+using TExtraMessagePump = std::function<void()>;
+TExtraMessagePump SetExtraMessagePump(TExtraMessagePump pump);

@@ -127,4 +127,66 @@ TEST_F(MessagePump, DelayWaitsAndKeepsPumping) {
   EXPECT_GE(std::count(seen_.begin(), seen_.end(), WM_TIMER), 2);
 }
 
+// Registers an extra pump for one test and removes it again however the test ends.
+class ExtraPumpScope {
+ public:
+  explicit ExtraPumpScope(TExtraMessagePump pump) { previous_ = SetExtraMessagePump(std::move(pump)); }
+  ~ExtraPumpScope() { SetExtraMessagePump(std::move(previous_)); }
+
+ private:
+  TExtraMessagePump previous_;
+};
+
+TEST_F(MessagePump, ExtraPumpRunsOncePerPassAfterTheQueueIsDrained) {
+  ExtraPumpScope scope([this] { seen_.push_back(WM_NULL); });
+  PostMessage(window_, WM_USER + 9, 0, 0);
+  repost_ = 2;
+  PostMessage(window_, WM_USER + 8, 0, 0);  // posted again while pumping: still before the hook
+  ProcessMessages();
+  EXPECT_EQ(seen_, (std::vector<UINT>{WM_USER + 9, WM_USER + 8, WM_USER + 8, WM_USER + 8, WM_NULL}));
+  seen_.clear();
+  ProcessMessages();  // an empty queue still gives the toolkit its turn
+  EXPECT_EQ(seen_, (std::vector<UINT>{WM_NULL}));
+}
+
+TEST_F(MessagePump, ExtraPumpErrorsAreDroppedAndTheWaitGoesOn) {
+  int calls = 0;
+  ExtraPumpScope scope([&calls] {
+    ++calls;
+    throw std::runtime_error("toolkit failed");
+  });
+  PostMessage(window_, WM_USER + 9, 0, 0);
+  EXPECT_NO_THROW(ProcessMessages());
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(seen_, (std::vector<UINT>{WM_USER + 9}));
+  EXPECT_NO_THROW(Delay(20));
+  EXPECT_GE(calls, 2);
+}
+
+TEST_F(MessagePump, DelayRunsTheExtraPumpAndHandlesWhatItPosts) {
+  bool posted = false;
+  ExtraPumpScope scope([&] {
+    if (!posted) posted = PostMessage(window_, WM_USER + 9, 0, 0);  // as a toolkit's event might
+  });
+  Delay(30);
+  EXPECT_TRUE(posted);
+  EXPECT_EQ(std::count(seen_.begin(), seen_.end(), WM_USER + 9), 1);
+}
+
+TEST_F(MessagePump, ExtraPumpCanBeReplacedAndRemoved) {
+  int first = 0, second = 0;
+  EXPECT_FALSE(SetExtraMessagePump([&first] { ++first; }));
+  ProcessMessages();
+  TExtraMessagePump previous = SetExtraMessagePump([&second] { ++second; });
+  ASSERT_TRUE(previous);
+  ProcessMessages();
+  previous();  // the answer is the hook that was registered
+  EXPECT_EQ(first, 2);
+  EXPECT_EQ(second, 1);
+  EXPECT_TRUE(SetExtraMessagePump(nullptr));
+  ProcessMessages();
+  EXPECT_EQ(first + second, 3);
+  EXPECT_FALSE(SetExtraMessagePump(nullptr));
+}
+
 }  // namespace
