@@ -1,5 +1,7 @@
 #include "driver/link_frames.h"
 
+#include "driver/morvik_common.h"
+
 #include "platform/exceptions.h"
 
 #include <gtest/gtest.h>
@@ -89,6 +91,15 @@ TEST(LinkBuild, PollAndAckByteForByte) {
   EXPECT_EQ(poll.frame, kPoll);
   EXPECT_EQ(poll.crc, 0xEB);
   EXPECT_EQ(frames::BuildAck(0, 0xEB), kPollAck);
+}
+
+// SetMode 0 for the controller at 192.168.0.10, sent with sequence number 5.
+TEST(LinkBuild, WrappedCommandFrameByteForByte) {
+  const Bytes data = IPToHex("192.168.0.10") + B({0x81, 0x80, 0x81, 0xE6});
+  const auto built = frames::BuildFrame(5, frames::kCommand, data);
+  EXPECT_EQ(built.frame, B({0x11, 0x30, 0x35, 0x83, 0x30, 0x30, 0x30, 0x43, 0x43, 0x30, 0x41, 0x38,
+                            0x30, 0x30, 0x30, 0x41, 0x81, 0x80, 0x81, 0xE6, 0x45, 0x44, 0x12}));
+  EXPECT_EQ(built.crc, 0xED);
 }
 
 TEST(LinkBuild, EmptyDataAndFieldsUpperCase) {

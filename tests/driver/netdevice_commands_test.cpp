@@ -163,6 +163,28 @@ TEST_F(Commands, GarbageCostsOneAttemptAndStaleAcknowledgementsAreSkipped) {
   EXPECT_EQ(sim.Commands("127.0.0.2").size(), 4u);
 }
 
+// Datagrams that are not the awaited acknowledgement (other numbers, or from another address)
+// count towards the ten that one attempt reads; the tenth ends the attempt with 1014.
+TEST_F(Commands, TenDatagramsWithoutTheAcknowledgementEndAnAttempt) {
+  const auto straysThenCommand = [&](int strays) {
+    sim.Control("127.0.0.2", [&](ctrlsim::SimController& c) {
+      c.ClearCommands();
+      const std::uint8_t next = device.Controllers[0]->SendSeq;
+      for (int i = 0; i < strays; ++i) {
+        c.SendDatagram(frames::BuildAck(static_cast<std::uint8_t>(next + 100 + i), 0x00), 1124);
+      }
+    });
+    return device.SetMode("1", 1);
+  };
+  EXPECT_EQ(straysThenCommand(9), 0);
+  EXPECT_EQ(sim.Commands("127.0.0.2").size(), 1u);
+  EXPECT_EQ(straysThenCommand(10), 0);  // the first attempt reads ten strays; the second succeeds
+  EXPECT_EQ(sim.Commands("127.0.0.2").size(), 2u);
+  // 29 strays and the late acknowledgements of the first two attempts fill all three attempts.
+  EXPECT_EQ(straysThenCommand(29), 1014);
+  EXPECT_EQ(sim.Commands("127.0.0.2").size(), 3u);
+}
+
 TEST_F(Commands, AnOfflineControllerStillGetsTheCommand) {
   device.Controllers[0]->SetOnline(false);
   EXPECT_EQ(device.DeleteCard("1", "00A1B2C3"), 0);
