@@ -37,9 +37,10 @@ bool HasElementChild(const xmlNode* parent) {
 }
 
 // Drops the indentation between elements: whitespace-only text nodes of a parent that also holds
-// elements. Depth is bounded by the parser's own nesting limit.
-void DropIndentation(xmlNode* parent) {
-  const bool besideElements = HasElementChild(parent);
+// elements, and every one directly under the document element (the line breaks of a list written
+// empty over two lines). Depth is bounded by the parser's own nesting limit.
+void DropIndentation(xmlNode* parent, bool documentElement = false) {
+  const bool besideElements = documentElement || HasElementChild(parent);
   xmlNode* child = parent->children;
   while (child) {
     xmlNode* next = child->next;
@@ -182,7 +183,7 @@ void XmlDocument::LoadFromXML(std::string_view text) {
   }
   doc_.reset(parsed);
   for (xmlNode* top = parsed->children; top; top = top->next) {
-    if (top->type == XML_ELEMENT_NODE) DropIndentation(top);
+    if (top->type == XML_ELEMENT_NODE) DropIndentation(top, /*documentElement=*/true);
   }
 }
 

@@ -4,8 +4,9 @@
 // - Texts are UTF-8 characters. Parsing ignores the encoding that the declaration names (the text is
 //   already decoded); writing declares version "1.0" and encoding "windows-1251" unless changed and
 //   keeps the content as characters.
-// - Whitespace-only text beside elements (the indentation of a pretty-printed document) is dropped
-//   when parsing; every other node (text, comment, processing instruction, element) stays.
+// - Whitespace-only text beside elements (the indentation of a pretty-printed document), and any
+//   directly under the document element, is dropped when parsing; every other node (text,
+//   comment, processing instruction, element) stays.
 // - Parse errors raise EDOMParseError with the parser's message. Element text that is not a single
 //   text node raises EXMLDocError.
 #pragma once

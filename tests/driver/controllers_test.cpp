@@ -184,6 +184,12 @@ TEST(ControllerXml, EmptyListAndEmptyText) {
   EXPECT_EQ(back.Count(), 0);
 }
 
+TEST(ControllerXml, AnEmptyListWrittenOverTwoLinesHasNoControllers) {
+  TControllers list;
+  list.LoadFromXML("<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<controllers>\n  \n</controllers>\n");
+  EXPECT_EQ(list.Count(), 0);
+}
+
 TEST(ControllerXml, PrettyPrintedListAndLooseShapes) {
   const char* text =
       "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\r\n"

@@ -49,6 +49,14 @@ TEST(XmlDocumentRead, IndentationBetweenElementsIsDropped) {
   EXPECT_EQ(root.ChildElement("b").Text(), " ");  // only blanks, but no element beside them
 }
 
+TEST(XmlDocumentRead, BlankContentOfTheDocumentElementIsIndentation) {
+  XmlDocument doc;
+  doc.LoadFromXML("<?xml version=\"1.0\"?>\r\n<controllers>\r\n</controllers>\r\n");
+  EXPECT_FALSE(doc.DocumentElement().FirstChild());
+  doc.LoadFromXML("<a> x </a>");
+  EXPECT_EQ(doc.DocumentElement().Text(), " x ");
+}
+
 TEST(XmlDocumentRead, ChildElementIsExactAndFirst) {
   XmlDocument doc;
   doc.LoadFromXML("<a><ID>1</ID><id>2</id><id>3</id></a>");
