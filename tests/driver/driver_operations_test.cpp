@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 
+#include "driver/controllers.h"
 #include "driver/driver.h"
 #include "driver/ui_services.h"
 #include "framework/com_support.h"
@@ -81,6 +83,20 @@ TEST_F(DriverOperations, DisableSaysGoodbyeToEveryController) {
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[0].controller + " " + seen[0].name, A + " Goodbye");
   EXPECT_EQ(seen[1].controller + " " + seen[1].name, B + " Goodbye");
+}
+
+TEST_F(DriverOperations, EnableAgainClosesTheLinkWithoutGoodbyesAndReloadsTheList) {
+  h.Enable();
+  TControllers onlyA;
+  onlyA.Add(std::make_unique<TController>("1", A));
+  h.SetSetting("ControllersList", onlyA.SaveToXML());
+  // Without a goodbye the controller announces itself again only after a silence; keep it short.
+  h.Sim().Control(A, [](ctrlsim::SimController& c) { c.SetPollSilence(ctrlsim::Millis(300)); });
+  const Json answer = h.Fn("Enable");
+  ASSERT_EQ(answer.at("result"), true) << answer.dump();
+  for (const SeenCommand& c : h.Seen()) EXPECT_NE(c.name, "Goodbye") << c.controller;
+  EXPECT_EQ(h.Fn("GetControllers").at("out").at(0).at("rows")[0], Json::array({"1"}));
+  EXPECT_EQ(h.Fn("SetMode", Json::array({Json::array({"1"}), 1})).at("result"), true);
 }
 
 TEST_F(DriverOperations, SetModeChecksLinkIdentifierAndModeInThatOrder) {
@@ -213,6 +229,18 @@ TEST_F(DriverInProcess, WriteControllerConfigLeavesTheDeviceDisconnectedWithAnEm
 
 namespace driver_test {
 namespace {
+
+TEST(DriverStatusWait, AReplyThatComesTooLateAnswers74WithItsText) {
+  DriverHarness h({DriverHarness::kA});
+  TNetDeviceTimings timings;
+  timings.StatusWaitMs = 300;
+  ComPtr<TDriver> driver = CreateComObject<TDriver>(timings);
+  h.Attach(ComPtr<IDispatch>(AsDispatch(driver.Get())));
+  h.Enable();
+  h.Sim().Control(DriverHarness::kA, [](ctrlsim::SimController& c) { c.SetStatusDelay(ctrlsim::Millis(5000)); });
+  EXPECT_EQ(h.Fn("GetStatus", Json::array({Json::array({"1"})})).at("out"), Fail(74, "Истек таймаут ожидания"));
+  h.Release();
+}
 
 TEST(DriverConfigWrite, AControllerThatNeverAnnouncesItselfAnswers74AndTheListStaysEmpty) {
   DriverHarness h({DriverHarness::kA});

@@ -124,6 +124,13 @@ TEST_F(DriverUploads, DeleteCardsRunsCardsOutsideControllersInside) {
   ASSERT_EQ(answer.at("result"), true) << answer.dump();
   EXPECT_EQ(Sequence(), (Names{A + " DeleteCard", B + " DeleteCard", A + " DeleteCard", B + " DeleteCard"}));
   EXPECT_EQ(WrittenCards(), (Names{"000000C1", "000000C1", "000000C2", "000000C2"}));
+
+  // The same normalisation as for uploads; a bad card stops with the cards before it deleted.
+  h.ClearSeen();
+  h.SetSetting("CardNumFormat", 1);
+  EXPECT_EQ(h.Fn("DeleteCards", Json::array({Json::array({"1"}), Json::array({"-1", "1A", "7"})})).at("out"),
+            Fail(4504, "Неверный номер карты"));
+  EXPECT_EQ(WrittenCards(), (Names{"FFFFFFFF"}));
 }
 
 TEST_F(DriverUploads, TheFirstFailingCommandStopsEverything) {
