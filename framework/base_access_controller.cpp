@@ -29,15 +29,7 @@ bool ReadElements(const OleVariant& InData, OleVariant (&elements)[N]) {
 
 bool IsArrayValue(const OleVariant& v) { return (v.Type() & VT_ARRAY) != 0; }
 
-bool IsOrdinalValue(const OleVariant& v) {
-  switch (v.Type()) {
-    case VT_I1: case VT_I2: case VT_I4: case VT_I8:
-    case VT_UI1: case VT_UI2: case VT_UI4: case VT_BOOL:
-      return true;
-    default:
-      return false;
-  }
-}
+bool IsOrdinalValue(const OleVariant& v) { return IsOrdinalVarType(v.Type()); }
 
 bool IsDateValue(const OleVariant& v) { return v.Type() == VT_DATE; }
 

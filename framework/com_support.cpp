@@ -46,16 +46,6 @@ VARIANT ArrayView(SAFEARRAY* Args) {
   return view;
 }
 
-bool IsOrdinalType(VARTYPE vt) {
-  switch (vt) {
-    case VT_I2: case VT_I4: case VT_BOOL: case VT_I1:
-    case VT_UI1: case VT_UI2: case VT_UI4: case VT_I8:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // Moves value into a host argument: by-value destinations take the content itself, typed
 // by-reference destinations are written through AssignToByRefVariant.
 void MoveToHostArgument(VARIANT& hostArg, VARIANT& value) {
@@ -243,7 +233,7 @@ HRESULT TBaseObject::CallFunction(const TMethodRec& method, OleVariant& Result, 
   if (logOn) WriteDebugLog("> " + method.Name, "InData: " + VarArrayToLogText(inData.Raw()));
 
   HRESULT hr = E_INVALIDARG;
-  if (IsOrdinalType(timeout.Type())) {
+  if (IsOrdinalVarType(timeout.Type())) {
     std::int32_t code = kUnknownErrorCode;
     std::string errText;
     try {

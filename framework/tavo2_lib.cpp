@@ -296,6 +296,16 @@ bool SameName(std::string_view a, std::string_view b) {
 
 // --- Host values -------------------------------------------------------------------------------
 
+bool IsOrdinalVarType(VARTYPE vt) noexcept {
+  switch (vt) {
+    case VT_I1: case VT_I2: case VT_I4: case VT_I8:
+    case VT_UI1: case VT_UI2: case VT_UI4: case VT_BOOL:
+      return true;
+    default:
+      return false;
+  }
+}
+
 const VARIANT* FollowVariantLinks(const VARIANT& v) noexcept {
   const VARIANT* current = &v;
   for (int i = 0; i < kMaxLinks; ++i) {

@@ -62,6 +62,10 @@ std::string ShortString(std::string_view text);
 bool SameName(std::string_view a, std::string_view b);
 
 // --- Host values -------------------------------------------------------------------------------
+// The ordinal variant types that a time-out or a load mode may have: VT_I1, VT_I2, VT_I4, VT_I8,
+// VT_UI1, VT_UI2, VT_UI4 and VT_BOOL (no flags).
+bool IsOrdinalVarType(VARTYPE vt) noexcept;
+
 // The VARIANT reached by following VT_VARIANT|VT_BYREF links; nullptr when a link is null (or the
 // chain does not end), which readers take as Empty.
 const VARIANT* FollowVariantLinks(const VARIANT& v) noexcept;
