@@ -14,36 +14,11 @@
 #include "platform/exceptions.h"
 #include "platform/ole_variant.h"
 #include "platform/oleauto.h"
+#include "tests/platform/ole_test_support.h"
 
 namespace {
 
-class CountedDispatch final : public IDispatch {
- public:
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (riid == IID_IUnknown || riid == IID_IDispatch) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs; }
-  ULONG Release() override {
-    if (refs == 0) std::abort();  // released more often than referenced
-    return --refs;
-  }
-  HRESULT GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return E_NOTIMPL;
-  }
-  ULONG refs = 1;
-};
+using ole_test::CountedDispatch;
 
 class Input {
  public:

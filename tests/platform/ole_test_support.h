@@ -1,6 +1,7 @@
 // Test doubles for the OLE Automation tests: COM objects that count their references.
 #pragma once
 
+#include <cstdlib>
 #include <string_view>
 
 #include "platform/com.h"
@@ -8,7 +9,9 @@
 
 namespace ole_test {
 
-// An IDispatch whose reference count the tests watch; it is never deleted through Release.
+// An IDispatch whose reference count the tests watch; it is never deleted through Release, and a
+// Release without a reference to give back aborts at once (an over-release would otherwise hide
+// behind a count that wrapped around).
 class CountedDispatch final : public IDispatch {
  public:
   HRESULT QueryInterface(REFIID riid, void** object) override {
@@ -21,7 +24,10 @@ class CountedDispatch final : public IDispatch {
     return E_NOINTERFACE;
   }
   ULONG AddRef() override { return ++refs; }
-  ULONG Release() override { return --refs; }
+  ULONG Release() override {
+    if (refs == 0) std::abort();
+    return --refs;
+  }
   HRESULT GetTypeInfoCount(UINT* count) override {
     *count = 0;
     return S_OK;
@@ -48,7 +54,10 @@ class CountedUnknown final : public IUnknown {
     return E_NOINTERFACE;
   }
   ULONG AddRef() override { return ++refs; }
-  ULONG Release() override { return --refs; }
+  ULONG Release() override {
+    if (refs == 0) std::abort();
+    return --refs;
+  }
 
   ULONG refs = 1;
 };
