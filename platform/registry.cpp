@@ -60,7 +60,7 @@ std::string Escape(const std::string& text, bool isName) {
   out.reserve(text.size());
   for (const char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c == 0x7F || c == '%' || (isName && c == '@')) {
+    if (c < 0x20 || c == 0x7F || c == '%' || c == '#' || (isName && c == '@')) {
       out += '%';
       out += kHex[c >> 4];
       out += kHex[c & 0x0F];
@@ -147,7 +147,7 @@ Tree Load(const std::string& file) {
 std::string Serialize(const Tree& tree) {
   std::ostringstream out;
   out << "# Class registrations of this user. One line per value: key, TAB, value name (@ for the\n"
-         "# default value), TAB, data; '%', '@' in names and control characters as %XX.\n";
+         "# default value), TAB, data; '%', '#', '@' in names and control characters as %XX.\n";
   for (const auto& [lower, key] : tree) {
     if (key.values.empty()) out << Escape(key.path, false) << '\n';
     for (const auto& [lowerName, value] : key.values) {

@@ -9,8 +9,8 @@
 //
 // File format, one line per value (a key without values has a line of its own with the key only):
 //   <key> TAB <value name, "@" for the default value> TAB <data>
-// with '%', '@' in names, and control characters written as %XX. Lines that do not parse are
-// ignored. Each change reads the file, changes it and writes a new file beside it, synced and
+// with '%', '#' (a line that begins with it is a comment), '@' in names, and control characters
+// written as %XX. Lines that do not parse are ignored. Each change reads the file, changes it and writes a new file beside it, synced and
 // renamed over the old one, all under an exclusive lock on "registry.lock" in the same folder: so
 // concurrent writers never lose each other's values and a crash never leaves a broken file.
 #pragma once

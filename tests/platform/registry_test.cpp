@@ -111,6 +111,12 @@ TEST_F(RegistryTest, AwkwardTextSurvivesTheFile) {
   const std::string text = FileText();
   EXPECT_NE(text.find("K%09ey%25"), std::string::npos) << text;
   EXPECT_NE(text.find("кириллица"), std::string::npos) << "UTF-8 stays readable";
+
+  // A key whose line would begin like a comment line is kept all the same.
+  ASSERT_TRUE(RegSetValue("#Key\\#Sub", "", "hash"));
+  ASSERT_TRUE(RegSetValue("Other", "", "v"));
+  EXPECT_EQ(Query("#Key\\#Sub", ""), "hash");
+  EXPECT_TRUE(RegKeyExists("#Key"));
 }
 
 TEST_F(RegistryTest, MalformedLinesAreIgnoredAndDroppedOnTheNextWrite) {
