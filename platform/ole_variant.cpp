@@ -244,7 +244,9 @@ OleVariant NewArray(const std::pair<LONG, LONG>* bounds, std::size_t dims, VARTY
   }
   for (std::size_t d = 0; d < dims; ++d) {
     const long long count = static_cast<long long>(bounds[d].second) - bounds[d].first + 1;
-    if (count < 0) throw EVariantError(std::string(platform_strings::SVarArrayCreateError));
+    if (count < 0 || count > UINT32_MAX) {
+      throw EVariantError(std::string(platform_strings::SVarArrayCreateError));
+    }
     shape[d] = SAFEARRAYBOUND{static_cast<ULONG>(count), bounds[d].first};
   }
   VARIANT raw;

@@ -1,6 +1,8 @@
 // OleVariant: ownership, the standard conversions with their exceptions, variant arrays.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "platform/exceptions.h"
 #include "platform/ole_variant.h"
 #include "platform/text.h"
@@ -226,6 +228,8 @@ TEST(OleVariantArrays, EmptyArrays) {
   EXPECT_THROW(empty.GetElement({0}), EVariantBadIndexError);
   EXPECT_EQ(OleVariant::VarArrayOf(std::vector<OleVariant>{}).HighBound(1), -1);
   EXPECT_THROW(OleVariant::VarArrayCreate({{0, -2}}), EVariantError);
+  // 2^32 elements do not fit the element count: refused, never an empty array instead.
+  EXPECT_THROW(OleVariant::VarArrayCreate({{INT32_MIN, INT32_MAX}}), EVariantError);
   EXPECT_THROW(OleVariant::VarArrayCreate({{0, 1}}, VT_EMPTY), EVariantError);
 }
 
