@@ -339,6 +339,42 @@ TEST_F(Device, CallbacksAfterCloseRaiseAndSendNothing) {
   EXPECT_TRUE(host.calls.empty());
 }
 
+// A host object that frees itself with its last reference.
+class SelfFreeingHost : public FakeHost {
+ public:
+  bool* freed = nullptr;
+  ULONG Release() override {
+    const ULONG count = --refs;
+    if (count == 0) {
+      *freed = true;
+      delete this;
+    }
+    return count;
+  }
+};
+
+TEST_F(Device, HostClosingTheDeviceInsideACallbackIsNotFreedUnderTheCall) {
+  bool freed = false;
+  auto* selfFreeing = new SelfFreeingHost;
+  selfFreeing->freed = &freed;
+  {
+    HostCall init;
+    init.Arg(OleVariant::FromDispatch(selfFreeing)).RefVariant();
+    ASSERT_EQ(init.Call(dispatch, "Init"), S_OK);
+  }
+  selfFreeing->Release();  // from now on the device holds the only reference
+  ASSERT_FALSE(freed);
+  bool freedInside = true;
+  selfFreeing->duringCall = [&] {
+    HostCall close;
+    close.Call(dispatch, "Close");
+    freedInside = freed;
+  };
+  EXPECT_TRUE(device->DataEvent("a", "b", OleVariant()));
+  EXPECT_FALSE(freedInside);
+  EXPECT_TRUE(freed);  // let go once the callback was over
+}
+
 TEST_F(Device, NullHostObjectCountsAsNoHost) {
   HostCall call;
   VARIANT nullHost;
