@@ -5,6 +5,7 @@
 #include <QLocale>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTranslator>
 #include <cstdlib>
 #include <string>
@@ -60,6 +61,9 @@ void EnsureQtApplication() {
     CreateApplication();
   }
   Started() = true;
+  // Qt's widgets live on the application's thread only; anywhere else Qt would abort the process.
+  if (QCoreApplication::instance()->thread() != QThread::currentThread())
+    throw Exception(std::string(dialog_strings::SWrongThread));
   TReactorBridge::ForThisThread();
 }
 

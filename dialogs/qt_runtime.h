@@ -10,7 +10,8 @@ class QSocketNotifier;
 // Makes sure a QApplication exists (creating one on the calling thread when there is none, with
 // Qt's Russian translation loaded) and that the calling thread's messages are pumped from Qt's
 // loop. Raises Exception with a clear message when there is no display to show windows on
-// (no DISPLAY, no WAYLAND_DISPLAY and no QT_QPA_PLATFORM). The application object this creates is
+// (no DISPLAY, no WAYLAND_DISPLAY and no QT_QPA_PLATFORM), and when the application object lives
+// on another thread (Qt's windows work on that thread only). The application object this creates is
 // never destroyed: Qt must not be unloaded under a running program.
 void EnsureQtApplication();
 // Whether the driver has created or found Qt's application object (the library must then stay

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/exceptions.h"
 #include "platform/reactor.h"
@@ -62,6 +63,20 @@ TEST(QtApplication, IsCreatedOnceOnTheCallingThread) {
   EXPECT_EQ(&TReactorBridge::ForThisThread(), &TReactorBridge::ForThisThread());
   // Qt's own Russian texts for the standard buttons of message boxes.
   EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString::fromUtf8("Отмена"));
+}
+
+TEST(QtApplication, IsRefusedOnAThreadOtherThanItsOwn) {
+  EnsureQtApplication();
+  std::string error;
+  std::thread other([&error] {
+    try {
+      EnsureQtApplication();
+    } catch (const Exception& e) {
+      error = e.what();
+    }
+  });
+  other.join();
+  EXPECT_FALSE(error.empty()) << "a dialog on that thread would abort the process";
 }
 
 // A hidden window that counts what reaches it.
