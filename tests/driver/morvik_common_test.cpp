@@ -116,7 +116,7 @@ TEST_F(MessagePump, HandlesEverythingIncludingQuitAndFailingHandlers) {
 TEST_F(MessagePump, DelayWaitsAndKeepsPumping) {
   const std::uint64_t start = GetTickCount64();
   Delay(0);
-  EXPECT_LT(GetTickCount64() - start, 50u);
+  EXPECT_LT(GetTickCount64() - start, 1000u);
   SetTimer(window_, 5, 10);
   const std::uint64_t before = GetTickCount64();
   Delay(120);
@@ -159,18 +159,22 @@ TEST_F(MessagePump, ExtraPumpErrorsAreDroppedAndTheWaitGoesOn) {
   EXPECT_NO_THROW(ProcessMessages());
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(seen_, (std::vector<UINT>{WM_USER + 9}));
-  EXPECT_NO_THROW(Delay(20));
-  EXPECT_GE(calls, 2);
+  EXPECT_NO_THROW(ProcessMessages());
+  EXPECT_EQ(calls, 2);
 }
 
-TEST_F(MessagePump, DelayRunsTheExtraPumpAndHandlesWhatItPosts) {
-  bool posted = false;
+TEST_F(MessagePump, DelayRunsTheExtraPumpAndTheNextPassHandlesWhatItPosts) {
+  int calls = 0;
   ExtraPumpScope scope([&] {
-    if (!posted) posted = PostMessage(window_, WM_USER + 9, 0, 0);  // as a toolkit's event might
+    if (calls++ == 0) PostMessage(window_, WM_USER + 9, 0, 0);  // as a toolkit's event might
   });
-  Delay(30);
-  EXPECT_TRUE(posted);
-  EXPECT_EQ(std::count(seen_.begin(), seen_.end(), WM_USER + 9), 1);
+  ProcessMessages();
+  EXPECT_TRUE(seen_.empty());
+  ProcessMessages();
+  EXPECT_EQ(seen_, (std::vector<UINT>{WM_USER + 9}));
+  calls = 0;
+  Delay(200);
+  EXPECT_GE(calls, 1);
 }
 
 TEST_F(MessagePump, ExtraPumpCanBeReplacedAndRemoved) {

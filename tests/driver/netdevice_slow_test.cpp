@@ -1,4 +1,5 @@
 // The product's own waits: 15 s for announcements and status replies, a 4 s poll, a 2 s receive.
+// The upper bounds leave room for a loaded machine; they only catch a wait of the wrong length.
 #include "tests/driver/netdevice_test_support.h"
 
 namespace netdevice_testing {
@@ -17,7 +18,7 @@ TEST_F(ProductTimings, ConnectGivesUpAfterFifteenSeconds) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(device.Connect(), 74);
   EXPECT_GE(SecondsSince(start), 15.0);
-  EXPECT_LT(SecondsSince(start), 16.5);
+  EXPECT_LT(SecondsSince(start), 20.0);
 }
 
 TEST_F(ProductTimings, ASilentControllerCostsOneReceiveOfTwoSeconds) {
@@ -26,7 +27,7 @@ TEST_F(ProductTimings, ASilentControllerCostsOneReceiveOfTwoSeconds) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(device.SetMode("1", 0), 1007);
   EXPECT_GE(SecondsSince(start), 1.9);
-  EXPECT_LT(SecondsSince(start), 3.0);
+  EXPECT_LT(SecondsSince(start), 4.5);  // not three attempts
 }
 
 TEST_F(ProductTimings, PollIntervalIsFourSeconds) {
@@ -44,8 +45,8 @@ TEST_F(ProductTimings, PollIntervalIsFourSeconds) {
       },
       10000ms));
   const double gap = std::chrono::duration<double>(seen[1] - seen[0]).count();
-  EXPECT_GT(gap, 3.8);
-  EXPECT_LT(gap, 4.5);
+  EXPECT_GT(gap, 3.5);
+  EXPECT_LT(gap, 6.0);
 }
 
 TEST_F(ProductTimings, StatusWithNoOnlineControllerGivesUpAfterFifteenSeconds) {
@@ -54,7 +55,7 @@ TEST_F(ProductTimings, StatusWithNoOnlineControllerGivesUpAfterFifteenSeconds) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(device.RequestStatus(), 74);
   EXPECT_GE(SecondsSince(start), 15.0);
-  EXPECT_LT(SecondsSince(start), 16.5);
+  EXPECT_LT(SecondsSince(start), 20.0);
 }
 
 }  // namespace
