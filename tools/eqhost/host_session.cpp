@@ -110,18 +110,10 @@ Json HostSession::CallFunction(const std::string& name, const Json& request) {
   values.emplace_back();  // OutData
   values.push_back(request.contains("timeout") ? JsonToVariant(request.at("timeout"), host)
                                                : OleVariant(std::int32_t{0}));
-  Json answer;
-  DISPID dispId = DISPID_UNKNOWN;
-  if (!Lookup(name, dispId, answer)) return answer;
   ByRefArguments args(std::move(values));
   OleVariant result;
-  EXCEPINFO excepInfo{};
-  UINT argErr = 0;
-  const HRESULT hr = object_->Invoke(dispId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, args.Params(),
-                                     &result.Raw(), &excepInfo, &argErr);
-  if (FAILED(hr)) return Failure(name, hr, excepInfo);
-  answer = Json::object();
-  answer["call"] = name;
+  Json answer;
+  if (!Call(name, args.Params(), result, answer)) return answer;
   answer["result"] = VariantToJson(result.Raw(), host);
   answer["out"] = VariantToJson(args.Value(1).Raw(), host);
   return answer;
@@ -134,23 +126,31 @@ Json HostSession::CallProcedure(const std::string& name, const Json& request) {
   IDispatch* host = host_.Get();
   std::vector<OleVariant> values;
   for (const Json& value : list) values.push_back(JsonToVariant(value, host));
-  Json answer;
-  DISPID dispId = DISPID_UNKNOWN;
-  if (!Lookup(name, dispId, answer)) return answer;
   ByRefArguments args(std::move(values));
   OleVariant result;
-  EXCEPINFO excepInfo{};
-  UINT argErr = 0;
-  const HRESULT hr = object_->Invoke(dispId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, args.Params(),
-                                     &result.Raw(), &excepInfo, &argErr);
-  if (FAILED(hr)) return Failure(name, hr, excepInfo);
+  Json answer;
+  if (!Call(name, args.Params(), result, answer)) return answer;
   Json after = Json::array();
   for (std::size_t i = 0; i < args.Count(); ++i) after.push_back(VariantToJson(args.Value(i).Raw(), host));
-  answer = Json::object();
-  answer["call"] = name;
   answer["result"] = VariantToJson(result.Raw(), host);
   answer["args"] = std::move(after);
   return answer;
+}
+
+bool HostSession::Call(const std::string& name, DISPPARAMS* params, OleVariant& result, Json& answer) {
+  DISPID dispId = DISPID_UNKNOWN;
+  if (!Lookup(name, dispId, answer)) return false;
+  EXCEPINFO excepInfo{};
+  UINT argErr = 0;
+  const HRESULT hr = object_->Invoke(dispId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, &result.Raw(),
+                                     &excepInfo, &argErr);
+  if (FAILED(hr)) {
+    answer = Failure(name, hr, excepInfo);
+    return false;
+  }
+  answer = Json::object();
+  answer["call"] = name;
+  return true;
 }
 
 Json HostSession::Failure(const std::string& name, HRESULT hr, EXCEPINFO& excepInfo) {

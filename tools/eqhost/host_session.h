@@ -35,6 +35,9 @@ class HostSession {
  private:
   Json CallFunction(const std::string& name, const Json& request);
   Json CallProcedure(const std::string& name, const Json& request);
+  // Looks the name up and invokes it as a method; false with the failure answer in answer, else
+  // true with answer holding the "call" member.
+  bool Call(const std::string& name, DISPPARAMS* params, OleVariant& result, Json& answer);
   Json Failure(const std::string& name, HRESULT hr, EXCEPINFO& excepInfo);
   // Looks the name up; false with the failure answer in answer when the object refuses it.
   bool Lookup(const std::string& name, DISPID& dispId, Json& answer);
