@@ -178,9 +178,9 @@ HRESULT TBaseObject::Invoke(DISPID dispId, REFIID, LCID, WORD flags, DISPPARAMS*
   try {
     return InvokeMethod(dispId, params, result);
   } catch (const std::exception& e) {
-    return AnswerException(ExceptionClassName(e), e.what(), excepInfo);
+    return AnswerException(&e, excepInfo);
   } catch (...) {
-    return AnswerException("Exception", ErrorText(kUnknownErrorCode), excepInfo);
+    return AnswerException(nullptr, excepInfo);
   }
 }
 
@@ -196,21 +196,22 @@ HRESULT TBaseObject::InvokeMethod(DISPID dispId, DISPPARAMS* params, VARIANT* re
   return hr;
 }
 
-HRESULT TBaseObject::AnswerException(std::string_view className, std::string_view message,
-                                     EXCEPINFO* excepInfo) noexcept {
+HRESULT TBaseObject::AnswerException(const std::exception* error, EXCEPINFO* excepInfo) noexcept {
+  if (excepInfo != nullptr) excepInfo->scode = kUnknownErrorCode;
   try {
-    WriteDebugLog("EXCEPTION", std::string(className) + ": " + std::string(message));
-  } catch (...) {
-    // The line is lost; the answer still goes out.
-  }
-  if (excepInfo != nullptr) {
-    excepInfo->scode = kUnknownErrorCode;
+    const std::string className = error ? ExceptionClassName(*error) : std::string("Exception");
+    const std::string message = error ? std::string(error->what()) : ErrorText(kUnknownErrorCode);
     try {
+      WriteDebugLog("EXCEPTION", className + ": " + message);
+    } catch (...) {
+      // The line is lost; the answer still goes out.
+    }
+    if (excepInfo != nullptr) {
       excepInfo->bstrDescription = BstrFromUtf8(message);
       excepInfo->bstrSource = BstrFromUtf8(className);
-    } catch (...) {
-      // Out of memory: the code alone goes back.
     }
+  } catch (...) {
+    // Out of memory: the code alone goes back.
   }
   return DISP_E_EXCEPTION;
 }

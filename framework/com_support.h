@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -141,8 +142,8 @@ class TBaseObject : public TComObject {
   HRESULT InvokeMethod(DISPID dispId, DISPPARAMS* params, VARIANT* result);
   HRESULT CallFunction(const TMethodRec& method, OleVariant& Result, SAFEARRAY* Args);
   HRESULT CallProcedure(const TMethodRec& method, OleVariant& Result, SAFEARRAY* Args);
-  HRESULT AnswerException(std::string_view className, std::string_view message,
-                          EXCEPINFO* excepInfo) noexcept;
+  // DISP_E_EXCEPTION with scode 1001, the message and the class name (error null: unknown).
+  HRESULT AnswerException(const std::exception* error, EXCEPINFO* excepInfo) noexcept;
   TDateTime LogNow() const;
 
   std::function<TDateTime()> FLogClock;

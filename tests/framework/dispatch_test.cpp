@@ -362,6 +362,12 @@ TEST_F(Dispatch, ExceptionWithoutExcepInfoStillAnswers) {
   DISPPARAMS params{nullptr, nullptr, 0, 0};
   EXPECT_EQ(dispatch->Invoke(kProc, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
             DISP_E_EXCEPTION);
+  object->procedure = [](SAFEARRAY*, OleVariant&) { throw 42; };
+  HostCall call;
+  EXPECT_EQ(call.Invoke(dispatch, kProc), DISP_E_EXCEPTION);
+  EXPECT_EQ(call.Excep().scode, 1001);
+  EXPECT_EQ(call.ExcepDescription(), ErrorText(1001));
+  EXPECT_FALSE(call.ExcepSource().empty());
 }
 
 // --- Object life ---------------------------------------------------------------------------------
