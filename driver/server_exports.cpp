@@ -4,6 +4,7 @@
 #include "platform/module_info.h"
 
 #if defined(TAVO_WITH_DIALOGS)
+#include "dialogs/qt_runtime.h"
 #include "dialogs/settings_dialog_provider.h"
 
 namespace {
@@ -21,7 +22,14 @@ TAVO_SERVER_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void**
   return driver_server::GetClassObject(clsid, riid, object);
 }
 
-TAVO_SERVER_EXPORT HRESULT DllCanUnloadNow() { return driver_server::CanUnloadNow(); }
+TAVO_SERVER_EXPORT HRESULT DllCanUnloadNow() {
+#if defined(TAVO_WITH_DIALOGS)
+  // Qt's application object lives as long as the process: once it is up, the library (and Qt with
+  // it) must never be unloaded under the running program.
+  if (QtApplicationStarted()) return S_FALSE;
+#endif
+  return driver_server::CanUnloadNow();
+}
 
 TAVO_SERVER_EXPORT HRESULT DllRegisterServer() {
   try {
