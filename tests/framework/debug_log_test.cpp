@@ -180,6 +180,11 @@ TEST_F(DebugLog, PrefixOnlyLineHasNoColonAndNoTab) {
             "2014.07.29 12:34:56.789 Inst.: {ID}\tp\r\n");
   EXPECT_EQ(FormatDebugLogLine(FixedNow(), "{ID}", "p", "t", false),
             "2014.07.29 12:34:56.789 Inst.: {ID}\tp: \tt\r\n");
+  // Every field keeps its width; the hours run to 23.
+  EXPECT_EQ(FormatDebugLogLine(EncodeDateTime({2003, 1, 2, 3, 4, 5, 6}), "{ID}", "p", "", true),
+            "2003.01.02 03:04:05.006 Inst.: {ID}\tp\r\n");
+  EXPECT_EQ(FormatDebugLogLine(EncodeDateTime({2003, 1, 2, 23, 0, 0, 0}), "{ID}", "p", "", true),
+            "2003.01.02 23:00:00.000 Inst.: {ID}\tp\r\n");
 }
 
 TEST_F(DebugLog, MissingFolderFallsBackToTheModuleFolder) {
