@@ -244,9 +244,14 @@ TEST_F(ReactorTest, TimerTicksAreCoalescedAndComeAfterPostedMessages) {
   EXPECT_EQ(msg.message, WM_TIMER);
   EXPECT_EQ(msg.hwnd, window.Handle());
   EXPECT_EQ(msg.wParam, 5u);
+  const std::uint64_t beforeTake = GetTickCount64();
   ASSERT_TRUE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(msg.message, WM_TIMER);
-  EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) << "only one tick may be pending";
+  // Only one tick may be pending: another one can only come a whole interval after the first was
+  // taken (however slowly this thread runs).
+  if (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    EXPECT_GE(GetTickCount64() - beforeTake, 5u) << "a second tick was pending at once";
+  }
 
   ASSERT_TRUE(PumpUntil([&] { return window.Count(WM_TIMER) >= 3; }));
   EXPECT_TRUE(KillTimer(window.Handle(), 5));
@@ -317,7 +322,7 @@ TEST_F(ReactorTest, PumpingOneWindowRunsNothingElseButStillNoticesSockets) {
   DrainNow();
   EXPECT_EQ(b.Count(WM_USER), 1);
   EXPECT_EQ(b.Count(kSocketMessage), 1);
-  EXPECT_EQ(b.Count(WM_TIMER), 1);
+  EXPECT_GE(b.Count(WM_TIMER), 1);  // its 1 ms timer may tick again while the queue drains
 }
 
 TEST_F(ReactorTest, OneNotificationPerReadinessAndAnotherAfterEachReceive) {
@@ -458,9 +463,9 @@ TEST_F(ReactorTest, GetMessageFilteredToOneWindowWaitsForThatWindow) {
   TestWindow a, b;
   PostMessage(b.Handle(), WM_USER, 0, 0);
   SetTimer(b.Handle(), 1, 1);
+  const std::uint64_t start = GetTickCount64();
   SetTimer(a.Handle(), 2, 50);
   MSG msg;
-  const std::uint64_t start = GetTickCount64();
   ASSERT_TRUE(GetMessage(&msg, a.Handle(), 0, 0));
   EXPECT_EQ(msg.message, WM_TIMER);
   EXPECT_EQ(msg.hwnd, a.Handle());
@@ -493,11 +498,11 @@ TEST_F(ReactorTest, EveryThreadHasItsOwnQueue) {
 TEST(TickCountTest, IsMonotonicAndTheShortFormIsItsLowWord) {
   const std::uint64_t a = GetTickCount64();
   const DWORD shortForm = GetTickCount();
+  const std::uint64_t between = GetTickCount64();
   Sleep(20);
   const std::uint64_t b = GetTickCount64();
   EXPECT_GE(b - a, 20u);
-  EXPECT_LT(b - a, 2000u);
-  EXPECT_LE(static_cast<DWORD>(shortForm - static_cast<DWORD>(a)), 5u);
+  EXPECT_LE(static_cast<DWORD>(shortForm - static_cast<DWORD>(a)), between - a);
 }
 
 }  // namespace
