@@ -106,8 +106,7 @@ void TfrmControllerParams::WriteConfig() {
       ~TReenable() { SetChildControlsEnabled(Form, true); }
     } reenable{this};
     repaint();
-    QCoreApplication::processEvents();
-    ProcessMessages();
+    ProcessMessages();  // the thread's messages and Qt's events
     code = FWriteConfig(ui->edAddr->text().toStdString(), config, text);
   }
   if (code != 0) UiServices().MessageBox(this, QText(text), QMessageBox::Critical);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "dialogs/dialog_strings.h"
+#include "driver/morvik_common.h"
 #include "platform/exceptions.h"
 #include "platform/reactor.h"
 
@@ -51,6 +52,23 @@ QApplication* CreateApplication() {
   return app.release();
 }
 
+// Qt's pending events from inside the driver's pump-everything waits (ProcessMessages, Delay), so
+// that windows repaint and Qt's timers and notifiers keep running while the driver waits. Only on
+// the application's thread, and not again from inside itself (what it processes may wait and pump
+// in turn). The user's input waits in Qt's queue until the driver's operation has returned: a click
+// must not start another operation in the middle of this one.
+void ProcessQtEvents() {
+  const QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr || app->thread() != QThread::currentThread()) return;
+  static bool inside = false;  // the application's thread only
+  if (inside) return;
+  inside = true;
+  struct TLeave {
+    ~TLeave() { inside = false; }
+  } leave;
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 }  // namespace
 
 void EnsureQtApplication() {
@@ -65,6 +83,8 @@ void EnsureQtApplication() {
   if (QCoreApplication::instance()->thread() != QThread::currentThread())
     throw Exception(std::string(dialog_strings::SWrongThread));
   TReactorBridge::ForThisThread();
+  static const bool pumpRegistered = (SetExtraMessagePump(&ProcessQtEvents), true);
+  static_cast<void>(pumpRegistered);
 }
 
 bool QtApplicationStarted() { return Started(); }

@@ -1,6 +1,7 @@
 // Qt inside the driver library: the application object is made on first need on the calling thread,
 // and the thread's driver messages (socket notifications, timers, posted messages) keep flowing
-// while any Qt event loop (a modal dialog or message box) runs on it.
+// while any Qt event loop (a modal dialog or message box) runs on it; the other way round, Qt's
+// events keep flowing while the driver waits and pumps.
 #pragma once
 
 #include <QObject>
@@ -8,8 +9,8 @@
 class QSocketNotifier;
 
 // Makes sure a QApplication exists (creating one on the calling thread when there is none, with
-// Qt's Russian translation loaded) and that the calling thread's messages are pumped from Qt's
-// loop. Raises Exception with a clear message when there is no display to show windows on
+// Qt's Russian translation loaded), that the calling thread's messages are pumped from Qt's loop
+// and that the driver's pump-everything waits (ProcessMessages, Delay) process Qt's events too. Raises Exception with a clear message when there is no display to show windows on
 // (no DISPLAY, no WAYLAND_DISPLAY and no QT_QPA_PLATFORM), and when the application object lives
 // on another thread (Qt's windows work on that thread only). The application object this creates is
 // never destroyed: Qt must not be unloaded under a running program.

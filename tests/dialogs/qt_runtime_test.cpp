@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "driver/morvik_common.h"
 #include "platform/exceptions.h"
 #include "platform/reactor.h"
 #include "tests/dialogs/qt_test_support.h"
@@ -145,6 +146,25 @@ TEST_F(ReactorBridge, DatagramIsHandledWhileAModalDialogRuns) {
   EXPECT_EQ(dialog.exec(), QDialog::Accepted);
   EXPECT_EQ(probe.Datagram, "event");
   WSAAsyncSelect(receiver.Fd, probe.Wnd, 0, 0);
+}
+
+TEST_F(ReactorBridge, QtTimersRunWhileTheDriverWaitsInsideADialog) {
+  QDialog dialog;
+  bool ticked = false;
+  bool tickedDuringDelay = false;
+  QTimer::singleShot(0, &dialog, [&] {
+    // A handler of the dialog's loop that waits in the driver: Qt's loop does not run meanwhile.
+    QTimer tick;
+    tick.setSingleShot(true);
+    QObject::connect(&tick, &QTimer::timeout, [&ticked] { ticked = true; });
+    tick.start(5);
+    for (int i = 0; i < 500 && !ticked; ++i) Delay(10);
+    tickedDuringDelay = ticked;
+    dialog.done(QDialog::Accepted);
+  });
+  QTimer::singleShot(10000, &dialog, [&dialog] { dialog.done(QDialog::Rejected); });  // bound
+  EXPECT_EQ(dialog.exec(), QDialog::Accepted);
+  EXPECT_TRUE(tickedDuringDelay);
 }
 
 }  // namespace
