@@ -100,8 +100,12 @@ DateTimeParts DecodeDateTime(TDateTime value) {
   long long day = static_cast<long long>(whole);
   long long ms = std::llround(std::fabs(value - whole) * kMsPerDay);
   if (ms >= kMsPerDay) {
-    ++day;
-    ms -= kMsPerDay;
+    if (day + 1 < kLastDayPlusOne) {
+      ++day;
+      ms -= kMsPerDay;
+    } else {
+      ms = kMsPerDay - 1;  // the calendar's last millisecond does not round into the year 10000
+    }
   }
   DateTimeParts parts;
   CivilFromDayNumber(day, parts);

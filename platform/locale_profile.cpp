@@ -12,6 +12,9 @@
 namespace locale_profile {
 namespace {
 
+// The day number of 1 January 10000, the first day that has no text.
+constexpr long long kLastDayPlusOne = 2958466;
+
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -211,7 +214,7 @@ bool TryParseInteger(std::string_view text, long long& value) {
 }
 
 std::string FormatDate(TDateTime value) {
-  if (!(value > -693594.0 && value < 2958466.0)) {  // outside 01.01.0001 .. 31.12.9999
+  if (!(value > -693594.0 && value < kLastDayPlusOne)) {  // outside 01.01.0001 .. 31.12.9999
     throw EConvertError(platform_strings::Format(platform_strings::SDateOutOfRange,
                                                  {FormatFloat(value)}));
   }
@@ -220,8 +223,12 @@ std::string FormatDate(TDateTime value) {
   long long day = static_cast<long long>(whole);
   long long seconds = std::llround(std::fabs(value - whole) * 86400.0);
   if (seconds >= 86400) {
-    ++day;
-    seconds -= 86400;
+    if (day + 1 < kLastDayPlusOne) {
+      ++day;
+      seconds -= 86400;
+    } else {
+      seconds = 86399;  // 31.12.9999 23:59:59 is the last text there is
+    }
   }
   std::string out;
   if (day != 0) {

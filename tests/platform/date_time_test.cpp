@@ -87,6 +87,8 @@ TEST(DateDecode, RoundsToTheNearestMillisecond) {
   ExpectParts(DecodeDateTime(halfMs), Parts(2014, 7, 29, 0, 0, 1, 0));
   // Day -1 at 23:59:59.9996 is midnight of day 0.
   ExpectParts(DecodeDateTime(-1.0 - 86399999.6 / 86400000.0), Parts(1899, 12, 30));
+  // The calendar's last millisecond stays in 9999.
+  ExpectParts(DecodeDateTime(2958465.0 + 86399999.6 / 86400000.0), Parts(9999, 12, 31, 23, 59, 59, 999));
 }
 
 TEST(DateDecode, OutsideTheCalendarThrows) {

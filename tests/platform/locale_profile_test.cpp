@@ -101,6 +101,7 @@ TEST(LocaleDate, Format) {
   EXPECT_EQ(FormatDate(2.0 + 1.0 / 86400), "01.01.1900 0:00:01");
   EXPECT_EQ(FormatDate(41849.0 + 86399.6 / 86400), "30.07.2014");  // seconds are rounded
   EXPECT_EQ(FormatDate(-657434.0), "01.01.0100");
+  EXPECT_EQ(FormatDate(2958465.0 + 86399.6 / 86400), "31.12.9999 23:59:59");  // no 01.01.10000
   EXPECT_THROW(FormatDate(1e10), EConvertError);
   EXPECT_THROW(FormatDate(std::nan("")), EConvertError);
 }

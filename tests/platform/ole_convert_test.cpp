@@ -239,6 +239,8 @@ TEST_F(ChangeTypeTest, DatesToAndFromText) {
   EXPECT_EQ(TextOf(Date(0.5)), "12:00:00");
   EXPECT_EQ(TextOf(Date(-1.25)), "29.12.1899 6:00:00");
   EXPECT_EQ(TextOf(Date(-0.5)), "12:00:00");
+  // The last second of the calendar does not round over into a year that cannot be written.
+  EXPECT_EQ(TextOf(Date(2958465.0 + 86399.6 / 86400)), "31.12.9999 23:59:59");
 
   ASSERT_EQ(Change(Text("29.07.2014 13:05:09"), VT_DATE), S_OK);
   EXPECT_NEAR(out_->date, july29, 1e-9);
