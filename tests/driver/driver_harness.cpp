@@ -62,7 +62,10 @@ void DriverHarness::Attach(ComPtr<IDispatch> object, bool withDevicesFolder) {
   if (withDevicesFolder) options.devicesFolder = DevicesFolder();
   options.modelsFolder = root_ + "/models";
   options.language = "ru";
-  host_ = eqhost::HostCallback::Create(options, [this](const Json& line) { events_.push_back(line); });
+  host_ = eqhost::HostCallback::Create(options, [this](const Json& line) {
+    events_.push_back(line);
+    if (OnEvent) OnEvent(line);
+  });
   driver_ = std::move(object);
   session_ = std::make_unique<eqhost::HostSession>(driver_, ComPtr<IDispatch>(host_.Get()), eqhost::PumpFor);
 }

@@ -3,6 +3,7 @@
 // object made in-process) and calls it by name with the host program's JSON requests.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -69,6 +70,8 @@ class DriverHarness {
   // Pumps the thread's messages until n callbacks arrived or the time is up; answers the count.
   std::size_t WaitEvents(std::size_t n, int milliseconds = 5000);
   const std::vector<Json>& Events() const { return events_; }
+  // Called with every callback line as it arrives (inside the driver's call that pushed it).
+  std::function<void(const Json& line)> OnEvent;
   void ClearEvents() { events_.clear(); }
 
   // Commands of the driver's work (announcement answers and polls left out), in arrival order.

@@ -242,6 +242,28 @@ TEST(DriverStatusWait, AReplyThatComesTooLateAnswers74WithItsText) {
   h.Release();
 }
 
+// A host call nested in the status wait (from an event pushed during it) must leave the link alone.
+TEST(DriverStatusWait, EnableAndDisableInsideTheWaitAnswer1009) {
+  DriverHarness h({DriverHarness::kA});
+  h.CreateByProgID();
+  h.Enable();
+  h.Sim().Control(DriverHarness::kA, [](ctrlsim::SimController& c) { c.SetStatusDelay(ctrlsim::Millis(3000)); });
+  std::vector<Json> nested;
+  h.OnEvent = [&](const Json&) {
+    if (!nested.empty()) return;
+    nested.push_back(h.Fn("Enable"));
+    nested.push_back(h.Fn("Disable"));
+  };
+  h.QueueEvent(DriverHarness::kA, 0x40, "00000001");  // reaches the driver while it waits for the status
+  const Json answer = h.Fn("GetStatus", Json::array({Json::array({"1"})}));
+  h.OnEvent = nullptr;
+  EXPECT_EQ(answer.at("result"), true) << answer.dump();
+  ASSERT_EQ(nested.size(), 2u);
+  EXPECT_EQ(nested[0].at("out"), Fail(1009, "Устройство занято"));
+  EXPECT_EQ(nested[1].at("out"), Fail(1009, "Устройство занято"));
+  EXPECT_EQ(h.Fn("SetMode", Json::array({Json::array({"1"}), 1})).at("result"), true);
+}
+
 TEST(DriverConfigWrite, AControllerThatNeverAnnouncesItselfAnswers74AndTheListStaysEmpty) {
   DriverHarness h({DriverHarness::kA});
   TNetDeviceTimings timings;
