@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <stdexcept>
 
 #include "driver/transact_base.h"
 #include "tests/driver/driver_harness.h"
@@ -143,6 +144,18 @@ TEST_F(DriverEvents, CardTextInGetEventsFollowsTheSetting) {
   h.SetSetting("CardNumFormat", 1);
   const Json answer = GetEvents(Json::array());
   EXPECT_EQ(answer.at("out").at(0).at("rows")[3], Json::array({"1223476"}));
+}
+
+TEST_F(DriverEvents, AFailingHostCallbackLosesOnlyThatPush) {
+  h.OnEvent = [](const Json&) { throw std::runtime_error("the host's handler failed"); };
+  h.QueueEvent(DriverHarness::kA, 0x40, "00000001");
+  ASSERT_EQ(h.WaitEvents(1), 1u);
+  h.OnEvent = nullptr;
+  h.QueueEvent(DriverHarness::kA, 0x41, "00000002");
+  ASSERT_EQ(h.WaitEvents(2), 2u);
+  EXPECT_EQ(h.WaitEvents(3, 500), 2u);  // acknowledged all the same: the controller does not send it again
+  const Json answer = GetEvents(Json::array());
+  EXPECT_EQ(answer.at("out").at(0).at("rows")[3], Json::array({"00000001", "00000002"}));
 }
 
 TEST_F(DriverEvents, NoEventIsPushedAfterDisable) {
