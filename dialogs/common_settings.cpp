@@ -215,6 +215,8 @@ bool TfrmCommonSettings::eventFilter(QObject* watched, QEvent* event) {
 
 bool TfrmCommonSettings::event(QEvent* event) {
   if (event->type() == QEvent::WhatsThis) {
+    // One click answers and ends the mode, as Qt's own What's This texts do.
+    QWhatsThis::leaveWhatsThisMode();
     const QPoint click = static_cast<QHelpEvent*>(event)->globalPos();
     QWidget* control = childAt(mapFromGlobal(click));
     HelpRequest(control != nullptr ? control : this, false, click);

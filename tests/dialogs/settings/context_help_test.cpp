@@ -134,6 +134,23 @@ TEST_F(ContextHelp, ShiftF1EntersWhatsThisMode) {
   QWhatsThis::leaveWhatsThisMode();
 }
 
+TEST_F(ContextHelp, OneClickInWhatsThisModeAnswersAndEndsTheMode) {
+  Open();
+  auto* page = static_cast<TPage*>(dialog->Pages()[0]);
+  QWhatsThis::enterWhatsThisMode();
+  QTest::mouseClick(page->Edit, Qt::LeftButton, {}, QPoint(3, 3));
+  ASSERT_EQ(services->Popups.size(), 1u);
+  EXPECT_EQ(LastPopup().pszText, "Hint of the edit");
+  EXPECT_EQ(LastPopup().pt, page->Edit->mapToGlobal(QPoint(0, 0)));
+  EXPECT_FALSE(QWhatsThis::inWhatsThisMode());
+  // A click without help on the way ends the mode as well.
+  QWhatsThis::enterWhatsThisMode();
+  QTest::mouseClick(dialog->Form().pnFooter, Qt::LeftButton, {}, QPoint(2, 2));
+  EXPECT_FALSE(QWhatsThis::inWhatsThisMode());
+  EXPECT_EQ(services->Popups.size(), 1u);
+  QWhatsThis::leaveWhatsThisMode();
+}
+
 TEST_F(ContextHelp, LowIdsAreTopicsOfTheHelpFileWhenItExists) {
   PlaceHelpFile();
   Open();
@@ -191,3 +208,4 @@ TEST_F(ContextHelp, FormHelpAnswersTrueAndStopsThePlatformsHelp) {
 }
 
 }  // namespace
+
