@@ -75,7 +75,22 @@ struct BufferDeleter {
   void operator()(xmlBuffer* buffer) const noexcept { xmlBufferFree(buffer); }
 };
 
-xmlNode* NewElement(xmlDoc* doc, std::string_view name, std::string_view text) {
+// XML 1.0 cannot carry the control characters other than tab, line feed and carriage return, not
+// even as character references: a text holding one would be written into a document that no parser
+// reads back. They are left out.
+std::string WithoutControlCharacters(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') continue;
+    out.push_back(c);
+  }
+  return out;
+}
+
+xmlNode* NewElement(xmlDoc* doc, std::string_view name, std::string_view rawText) {
+  const std::string text = WithoutControlCharacters(rawText);
   const std::string n(name);
   xmlNode* element = xmlNewDocNode(doc, nullptr, X(n), nullptr);
   if (!element) throw std::bad_alloc();

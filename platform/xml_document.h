@@ -49,7 +49,9 @@ class TAVO_PLATFORM_API XmlNode {
   // node's own text.
   std::string Text() const;
 
-  // Appends a child element (with the text as its content when not empty) and returns it.
+  // Appends a child element (with the text as its content when not empty) and returns it. Control
+  // characters other than tab, line feed and carriage return are left out of the text: XML 1.0
+  // has no way to carry them, and a document holding one could not be read back.
   XmlNode AppendElement(std::string_view name, std::string_view text = {});
 
  private:

@@ -23,6 +23,15 @@ TEST(XmlDocumentWrite, DeclarationAndElementsAsCharacters) {
   EXPECT_EQ(text.find("&#x"), std::string::npos) << text;
 }
 
+TEST(XmlDocumentWrite, TextWithControlCharactersStillReadsBack) {
+  XmlDocument doc;
+  XmlNode root = doc.CreateDocumentElement("a");
+  root.AppendElement("n", std::string("Дверь\x01 \x1F№1\t\r\n") + std::string(1, '\0') + "x");
+  XmlDocument back;
+  ASSERT_NO_THROW(back.LoadFromXML(doc.SaveToXML()));
+  EXPECT_EQ(back.DocumentElement().ChildElement("n").Text(), "Дверь №1\t\r\nx");
+}
+
 TEST(XmlDocumentWrite, EmptyDocumentElementAndRoundTrip) {
   XmlDocument doc;
   doc.CreateDocumentElement("controllers");
