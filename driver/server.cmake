@@ -17,4 +17,7 @@ if(TAVO_DIALOGS)
   set(TAVO_DRIVER_LIBRARY_TARGET morvikrk4400ip PARENT_SCOPE)
   # help_chm (defined with the dialogs) places help.chm beside the library.
   add_dependencies(morvikrk4400ip help_chm)
+  # Qt must never be unloaded under a running application (its static registrations and threads
+  # outlive any one driver object), so a library built with the dialogs stays mapped once loaded.
+  target_link_options(morvikrk4400ip PRIVATE -Wl,-z,nodelete)
 endif()
