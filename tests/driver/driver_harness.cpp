@@ -115,15 +115,15 @@ std::string DriverHarness::ControllersXml() const {
 }
 
 void DriverHarness::QueueEvent(const std::string& address, std::uint8_t code, const std::string& card) {
-  ctrlsim::EventSpec spec;
-  spec.code = code;
-  spec.month = 3;
-  spec.day = 14;
-  spec.hour = 9;
-  spec.minute = 30;
-  spec.second = 15;
-  spec.card = card;
-  sim_->Control(address, [&](ctrlsim::SimController& c) { c.QueueEvent(spec); });
+  ctrlsim::EventSpec event;
+  event.code = code;
+  event.month = 3;
+  event.day = 14;
+  event.hour = 9;
+  event.minute = 30;
+  event.second = 15;
+  event.card = card;
+  sim_->Control(address, [&](ctrlsim::SimController& c) { c.QueueEvent(event); });
 }
 
 std::size_t DriverHarness::WaitEvents(std::size_t n, int milliseconds) {
