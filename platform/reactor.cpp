@@ -8,6 +8,8 @@
 // to one window never spins on what belongs to another. One-shot registration also means that a
 // socket closed without cancelling its selection (its file kept open elsewhere, say by a forked
 // child) reports at most once more instead of forever.
+// Deferred releases (ReleaseLater) wait in a list of their own, run when the count of running window
+// procedures drops back to zero, or by a peek made while none runs.
 #include "platform/reactor.h"
 
 #include <cxxabi.h>
@@ -25,6 +27,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
 #include <unordered_map>
 
@@ -102,12 +105,23 @@ class Reactor {
   bool Peek(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags);
   // Blocks until the inner set reports something (or the time runs out) and converts it.
   void CollectReadiness(int timeoutMs);
-  bool HasPending() const { return !queue_.empty() || dueTimers_ > 0 || quitPending_; }
+  bool HasPending() const {
+    return !queue_.empty() || dueTimers_ > 0 || quitPending_ || (procedureDepth_ == 0 && !releases_.empty());
+  }
   int OuterFd() const { return outer_.Get(); }
 
   UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT intervalMs);
   bool KillTimer(HWND hwnd, UINT_PTR id);
   int AsyncSelect(int socket, HWND hwnd, UINT message, long events);
+
+  // Window procedures running now (DispatchMessage and SendMessage, nested ones included).
+  void EnterProcedure() noexcept { ++procedureDepth_; }
+  void LeaveProcedure() noexcept {
+    if (--procedureDepth_ == 0) SyncSignal();  // releases deferred meanwhile are pending now
+  }
+  void DeferRelease(IUnknown* object);
+  // Runs the deferred releases when no window procedure runs (and none of them already runs).
+  void RunDeferredReleases();
 
  private:
   void HandleTimerFd();
@@ -137,6 +151,9 @@ class Reactor {
   std::uint64_t watchGeneration_ = 0;
   bool quitPending_ = false;
   int quitCode_ = 0;
+  int procedureDepth_ = 0;
+  std::deque<IUnknown*> releases_;
+  bool releasing_ = false;
 };
 
 Reactor::Reactor()
@@ -207,6 +224,7 @@ void Reactor::PostQuit(int exitCode) {
 }
 
 bool Reactor::Peek(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags) {
+  RunDeferredReleases();
   CollectReadiness(0);
   if (hwnd != nullptr && !windows_.contains(KeyOf(hwnd))) return false;
   const bool remove = (removeFlags & PM_REMOVE) != 0;
@@ -407,6 +425,45 @@ int Reactor::AsyncSelect(int socket, HWND hwnd, UINT message, long events) {
   return 0;
 }
 
+void Reactor::DeferRelease(IUnknown* object) {
+  releases_.push_back(object);
+  SyncSignal();
+}
+
+void Reactor::RunDeferredReleases() {
+  // A release that pumps messages (a teardown that waits) runs inside this loop: the releases it
+  // would find are left to the loop, never nested under the object still being torn down.
+  if (procedureDepth_ > 0 || releasing_) return;
+  releasing_ = true;
+  while (!releases_.empty()) {
+    IUnknown* const object = releases_.front();
+    releases_.pop_front();
+    SyncSignal();
+    try {
+      object->Release();
+    } catch (abi::__forced_unwind&) {
+      releasing_ = false;
+      throw;  // thread cancellation must go on unwinding; what is left goes at the thread's end
+    } catch (...) {
+      // Nothing more to do for it; the rest still go.
+    }
+  }
+  releasing_ = false;
+  SyncSignal();
+}
+
+// Counts a window procedure as running while it runs.
+class ProcedureScope {
+ public:
+  explicit ProcedureScope(Reactor& reactor) noexcept : reactor_(reactor) { reactor_.EnterProcedure(); }
+  ~ProcedureScope() { reactor_.LeaveProcedure(); }
+  ProcedureScope(const ProcedureScope&) = delete;
+  ProcedureScope& operator=(const ProcedureScope&) = delete;
+
+ private:
+  Reactor& reactor_;
+};
+
 // The calling thread's reactor, made on first use. After the thread's reactor has been destroyed
 // (thread exit, or static destructors of the main thread), the calls quietly do nothing.
 thread_local Reactor* currentReactor = nullptr;
@@ -415,6 +472,8 @@ thread_local bool reactorGone = false;
 struct ReactorHolder {
   std::unique_ptr<Reactor> reactor;
   ~ReactorHolder() {
+    // Releases still waiting go now, while the queue exists for the teardowns they run.
+    if (reactor) reactor->RunDeferredReleases();
     reactorGone = true;
     currentReactor = nullptr;
   }
@@ -460,8 +519,14 @@ LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (reactor == nullptr) return 0;
   const std::shared_ptr<WindowRecord> window = reactor->Find(hwnd);
   if (!window) return 0;
-  if (!window->proc) return DefWindowProc(hwnd, message, wParam, lParam);
-  return window->proc(hwnd, message, wParam, lParam);
+  LRESULT result = 0;
+  {
+    const ProcedureScope scope(*reactor);
+    result = window->proc ? window->proc(hwnd, message, wParam, lParam)
+                          : DefWindowProc(hwnd, message, wParam, lParam);
+  }
+  reactor->RunDeferredReleases();
+  return result;
 }
 
 LRESULT DefWindowProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
@@ -491,14 +556,20 @@ LRESULT DispatchMessage(const MSG* msg) {
   if (msg == nullptr || msg->hwnd == nullptr || reactor == nullptr) return 0;
   const std::shared_ptr<WindowRecord> window = reactor->Find(msg->hwnd);
   if (!window) return 0;
-  try {
-    if (!window->proc) return DefWindowProc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
-    return window->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
-  } catch (abi::__forced_unwind&) {
-    throw;  // thread cancellation must go on unwinding
-  } catch (...) {
-    return 0;
+  LRESULT result = 0;
+  {
+    const ProcedureScope scope(*reactor);
+    try {
+      result = window->proc ? window->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam)
+                            : DefWindowProc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+    } catch (abi::__forced_unwind&) {
+      throw;  // thread cancellation must go on unwinding
+    } catch (...) {
+      result = 0;
+    }
   }
+  reactor->RunDeferredReleases();
+  return result;
 }
 
 bool WaitMessage(int timeoutMs) {
@@ -522,6 +593,20 @@ bool WaitMessage(int timeoutMs) {
 int ReactorFd() {
   Reactor* reactor = ThisReactor();
   return reactor == nullptr ? -1 : reactor->OuterFd();
+}
+
+void ReleaseLater(IUnknown* object) {
+  if (object == nullptr) return;
+  Reactor* reactor = ThisReactor();
+  if (reactor == nullptr) {
+    object->Release();  // the thread is ending: no window procedure of it runs any more
+    return;
+  }
+  try {
+    reactor->DeferRelease(object);
+  } catch (const std::bad_alloc&) {
+    // Without room to queue it the reference is kept: a leak, not a free under running code.
+  }
 }
 
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT intervalMs) {

@@ -82,6 +82,14 @@ TAVO_PLATFORM_API LRESULT DispatchMessage(const MSG* msg);
 TAVO_PLATFORM_API bool WaitMessage(int timeoutMs);
 TAVO_PLATFORM_API int ReactorFd();
 
+// Lets one reference of object go once no window procedure of the calling thread runs any more:
+// when the outermost DispatchMessage or SendMessage running now returns, or, when none runs, at the
+// thread's next PeekMessage or GetMessage (ReactorFd and WaitMessage report it as pending). An
+// object that a window procedure of its own reached can so give up its last reference there and
+// still finish that procedure. Each call releases once; what waits when the thread ends is
+// released then. nullptr is ignored.
+TAVO_PLATFORM_API void ReleaseLater(IUnknown* object);
+
 // Window timers: WM_TIMER with wParam = id every interval milliseconds (at least 1). Setting an
 // existing id again restarts it with the new interval. Answers id, or 0 for a dead window.
 TAVO_PLATFORM_API UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT intervalMs);

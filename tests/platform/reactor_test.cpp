@@ -495,6 +495,97 @@ TEST_F(ReactorTest, EveryThreadHasItsOwnQueue) {
   EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_NOREMOVE));
 }
 
+// An object that counts its references and notes whether a window procedure of the test was
+// running when one of them went.
+int testProceduresRunning = 0;
+
+class CountedObject final : public IUnknown {
+ public:
+  HRESULT QueryInterface(REFIID, void** object) override {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++refs; }
+  ULONG Release() override {
+    ++releases;
+    if (testProceduresRunning > 0) releasedInProcedure = true;
+    if (onRelease) onRelease();
+    return --refs;
+  }
+  ULONG refs = 1;
+  int releases = 0;
+  bool releasedInProcedure = false;
+  std::function<void()> onRelease;
+};
+
+// A test window whose action counts as a running window procedure.
+TestWindow::Action Procedure(std::function<void()> body) {
+  return [body = std::move(body)](UINT message, WPARAM, LPARAM) {
+    if (message != WM_USER) return;
+    ++testProceduresRunning;
+    body();
+    --testProceduresRunning;
+  };
+}
+
+TEST_F(ReactorTest, ReleaseLaterWaitsUntilTheOutermostProcedureHasReturned) {
+  CountedObject object;
+  object.AddRef();  // one reference for the dispatched message, one for the sent one
+  int releasesSeenInside = -1;
+  TestWindow inner(Procedure([&] {
+    const int before = object.releases;
+    ReleaseLater(&object);
+    EXPECT_EQ(object.releases, before);
+  }));
+  TestWindow outer(Procedure([&] {
+    PostMessage(inner.Handle(), WM_USER, 0, 0);
+    EXPECT_EQ(DrainNow(inner.Handle()), 1);  // a nested pump: the inner procedure has returned
+    releasesSeenInside = object.releases;
+  }));
+
+  ASSERT_TRUE(PostMessage(outer.Handle(), WM_USER, 0, 0));
+  MSG msg;
+  ASSERT_TRUE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
+  DispatchMessage(&msg);
+  EXPECT_EQ(releasesSeenInside, 0);
+  EXPECT_EQ(object.releases, 1);
+  EXPECT_EQ(object.refs, 1u);
+
+  SendMessage(inner.Handle(), WM_USER, 0, 0);  // a procedure called directly counts as well
+  EXPECT_EQ(object.releases, 2);
+  EXPECT_EQ(object.refs, 0u);
+
+  DrainNow();
+  EXPECT_EQ(object.releases, 2);  // once per call
+  EXPECT_FALSE(object.releasedInProcedure);
+}
+
+TEST_F(ReactorTest, ReleaseLaterOutsideAnyProcedureIsPendingUntilTheNextPeek) {
+  CountedObject object;
+  ReleaseLater(nullptr);
+  EXPECT_FALSE(FdReadable(ReactorFd()));
+  ReleaseLater(&object);
+  EXPECT_EQ(object.releases, 0);
+  EXPECT_TRUE(FdReadable(ReactorFd()));
+  EXPECT_TRUE(WaitMessage(0));
+  MSG msg;
+  EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(object.releases, 1);
+  EXPECT_EQ(object.refs, 0u);
+  EXPECT_FALSE(FdReadable(ReactorFd()));
+}
+
+TEST_F(ReactorTest, ReleasesStillWaitingGoWhenTheThreadEnds) {
+  CountedObject first;
+  CountedObject second;
+  first.onRelease = [&] { ReleaseLater(&second); };  // a teardown that defers another release
+  std::thread worker([&] { ReleaseLater(&first); });
+  worker.join();
+  EXPECT_EQ(first.releases, 1);
+  EXPECT_EQ(second.releases, 1);
+  EXPECT_EQ(second.refs, 0u);
+}
+
 TEST(TickCountTest, IsMonotonicAndTheShortFormIsItsLowWord) {
   const std::uint64_t a = GetTickCount64();
   const DWORD shortForm = GetTickCount();
