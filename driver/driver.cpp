@@ -10,6 +10,7 @@
 #include "driver/ui_services.h"
 #include "framework/tavo2_lib.h"
 #include "platform/exceptions.h"
+#include "platform/reactor.h"
 
 namespace {
 
@@ -82,6 +83,19 @@ void TDriver::DoCreate() {
   TBaseAC::DoCreate();
   FNetDevice = std::make_unique<TMorvikNetDevice>(FTimings);
   FNetDevice->OnEvent = [this](const TEvent& Event) { DoDeviceEvent(Event); };
+  // A host may let us go from inside an event callback. While the device handles a window message
+  // we hold a reference; the last one is let go only after that message's window procedure has
+  // returned, since the teardown frees the device and its channels.
+  FNetDevice->KeepAlive = [this] {
+    AddRef();
+    return std::shared_ptr<void>(AsDispatch(this), [this](IDispatch* self) {
+      if (RefCount() > 1) {
+        self->Release();
+      } else {
+        ReleaseLater(self);
+      }
+    });
+  };
 }
 
 void TDriver::DoFinalize() {

@@ -213,6 +213,7 @@ void TMorvikNetDevice::DataReceived() {
   // The read notification is a window message: whatever fails here ends the handling of this
   // datagram and nothing else (what was done before stays done).
   try {
+    const std::shared_ptr<void> hold = KeepAlive ? KeepAlive() : nullptr;
     TReceivedFrame frame;
     TController* controller = nullptr;
     if (ReceiveFromController(frame, controller) != kOk) return;
@@ -333,6 +334,7 @@ void TMorvikNetDevice::PollAll() {
 
 void TMorvikNetDevice::TimerTick() {
   try {
+    const std::shared_ptr<void> hold = KeepAlive ? KeepAlive() : nullptr;
     PollAll();
   } catch (...) {
   }

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -107,6 +108,10 @@ class TMorvikNetDevice {
   TControllers Controllers;
   // Called with every decoded event, after it was journalled.
   std::function<void(const TEvent&)> OnEvent;
+  // Called first by the handling of each window message the device gets on its own (a datagram on
+  // the event channel, a poll tick); what it answers is held until that handling is over. The owner
+  // keeps itself, and so the device, alive with it while OnEvent reaches code that may let it go.
+  std::function<std::shared_ptr<void>()> KeepAlive;
 
  private:
   struct TReceivedFrame {

@@ -6,7 +6,10 @@
 #include <stdexcept>
 
 #include "driver/transact_base.h"
+#include "platform/com_activation.h"
+#include "platform/reactor.h"
 #include "tests/driver/driver_harness.h"
+#include "tools/eqhost/message_pump.h"
 
 namespace driver_test {
 namespace {
@@ -156,6 +159,31 @@ TEST_F(DriverEvents, AFailingHostCallbackLosesOnlyThatPush) {
   EXPECT_EQ(h.WaitEvents(3, 500), 2u);  // acknowledged all the same: the controller does not send it again
   const Json answer = GetEvents(Json::array());
   EXPECT_EQ(answer.at("out").at(0).at("rows")[3], Json::array({"00000001", "00000002"}));
+}
+
+// A host may let the driver go from inside an event callback (shutting down on an alarm, say). The
+// driver still has the datagram's handling on the stack then: it must outlive the callback and end
+// as soon as that handling is over, with nothing touched after it is gone (sanitizer builds).
+TEST_F(DriverEvents, AHostThatLetsTheDriverGoInsideItsCallbackEndsItOnlyAfterTheCallback) {
+  const ServerLibrary library(TAVO_DRIVER_LIBRARY);
+  const DllCanUnloadNowFn canUnload = library.CanUnloadNow();
+  bool released = false;
+  HRESULT insideCallback = E_FAIL;
+  h.OnEvent = [&](const Json&) {
+    if (released) return;
+    released = true;
+    h.Release();  // every reference the host had
+    insideCallback = canUnload();
+  };
+  h.QueueEvent(DriverHarness::kA, 0x40, "0012AB34");
+  ASSERT_EQ(h.WaitEvents(1), 1u);
+  EXPECT_EQ(h.Events()[0].at("event"), "DataEvent");
+  EXPECT_EQ(h.Events()[0].at("args").at(3), Json::array({"1", "0012AB34", "Нормальный вход"}));
+  EXPECT_EQ(insideCallback, S_FALSE);  // still alive under its own handling
+
+  const std::uint64_t deadline = GetTickCount64() + 2000;
+  for (int i = 0; i < 200 && canUnload() != S_OK && GetTickCount64() < deadline; ++i) eqhost::PumpFor(10);
+  EXPECT_EQ(canUnload(), S_OK);
 }
 
 TEST_F(DriverEvents, NoEventIsPushedAfterDisable) {
