@@ -340,7 +340,7 @@ TEST_F(Device, CallbacksAfterCloseRaiseAndSendNothing) {
 }
 
 // A host object that frees itself with its last reference.
-class SelfFreeingHost : public FakeHost {
+class SelfFreeingHost final : public FakeHost {
  public:
   bool* freed = nullptr;
   ULONG Release() override {
