@@ -31,9 +31,7 @@ std::string DriverIdText() {
   return braced.substr(1, braced.size() - 2);
 }
 
-[[noreturn]] void NotTwoDimensional(const char* what) {
-  throw EVariantBadIndexError(std::string(what) + " must be a two-dimensional array");
-}
+[[noreturn]] void NotTwoDimensional(const char* message) { throw EVariantBadIndexError(message); }
 
 // A time-profile number given as any value: its text form read as an integer within Low..15.
 bool ProfileOf(const OleVariant& value, int Low, std::uint8_t& Profile) {
@@ -207,14 +205,14 @@ int TDriver::DoDeleteEvents(const TStringList& IDs, std::int32_t, TDateTime Date
 int TDriver::DoUploadCards(const TStringList& IDs, std::int32_t LoadMode, const OleVariant& Cards, std::int32_t,
                            std::string& text) {
   text.clear();
-  if (Cards.DimCount() != 2) NotTwoDimensional("The cards");
+  if (Cards.DimCount() != 2) NotTwoDimensional(SCardsNotATable);
   const std::int32_t cardNumFormat = GetSettingAsInteger(kCardNumFormat);
   int code = 0;
   try {
     for (LONG row = Cards.LowBound(2); row <= Cards.HighBound(2); ++row) {
       OleVariant number, profiles, unused, flagField;
       VarArrayGetRow(Cards.Raw(), row, {&number, &profiles, &unused, &flagField});
-      if (profiles.DimCount() != 2) NotTwoDimensional("A card's time profiles");
+      if (profiles.DimCount() != 2) NotTwoDimensional(SCardProfilesNotATable);
       std::uint8_t first = 0;
       std::uint8_t second = 0;
       const LONG high = profiles.HighBound(2);
@@ -266,7 +264,7 @@ int TDriver::DoDeleteCards(const TStringList& IDs, const TStringList& Cards, std
 int TDriver::DoUploadTimeProfiles(const TStringList& IDs, std::int32_t LoadMode, const OleVariant& Profiles,
                                   std::int32_t, std::string& text) {
   text.clear();
-  if (Profiles.DimCount() != 2) NotTwoDimensional("The time profiles");
+  if (Profiles.DimCount() != 2) NotTwoDimensional(SProfilesNotATable);
   int code = 0;
   try {
     for (LONG row = Profiles.LowBound(2); row <= Profiles.HighBound(2); ++row) {
