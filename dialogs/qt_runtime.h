@@ -6,6 +6,8 @@
 
 #include <QObject>
 
+#include "dialogs/settings_dialog_provider.h"  // QtApplicationStarted
+
 class QSocketNotifier;
 
 // Makes sure a QApplication exists (creating one on the calling thread when there is none, with
@@ -15,9 +17,6 @@ class QSocketNotifier;
 // on another thread (Qt's windows work on that thread only). The application object this creates is
 // never destroyed: Qt must not be unloaded under a running program.
 void EnsureQtApplication();
-// Whether the driver has created or found Qt's application object (the library must then stay
-// loaded).
-bool QtApplicationStarted();
 
 // Watches the reactor's descriptor of the thread that made it and dispatches every waiting message
 // of that thread whenever the descriptor turns readable. One per thread, owned by the application

@@ -4,7 +4,6 @@
 #include "platform/module_info.h"
 
 #if defined(TAVO_WITH_DIALOGS)
-#include "dialogs/qt_runtime.h"
 #include "dialogs/settings_dialog_provider.h"
 
 namespace {
