@@ -259,16 +259,6 @@ std::vector<std::uint8_t> BuildIndexImage(const IndexImageInput& in) {
   return image;
 }
 
-void WriteIndexImage(File& file, const std::vector<std::uint8_t>& image) {
-  if (file.Size() >= kStampEnd) {
-    const std::uint8_t updating = 1;
-    file.WriteAt(kStateByte, &updating, 1);
-  }
-  file.WriteAt(kHeaderSize, image.data() + kHeaderSize, image.size() - kHeaderSize);
-  file.Truncate(image.size());
-  file.WriteAt(0, image.data(), kHeaderSize);  // carries the clean stamp
-}
-
 MdxIndex::MdxIndex(File& file, const TableLayout& table) : file_(&file), header_(kHeaderSize) {
   const std::string& path = file.Path();
   const std::uint64_t size = file.Size();

@@ -70,10 +70,6 @@ struct IndexImageInput {
 // A complete, freshly built index file.
 std::vector<std::uint8_t> BuildIndexImage(const IndexImageInput& input);
 
-// Replaces the contents of an open index file with `image`. The stamp says "updating" until the
-// last write, so an interrupted rewrite is seen as stale.
-void WriteIndexImage(File& file, const std::vector<std::uint8_t>& image);
-
 class MdxIndex {
  public:
   // Reads and checks the header and tags of the index in `file` against the table's fields.

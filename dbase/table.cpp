@@ -164,8 +164,8 @@ void Table::OpenIndexFile() {
 // Checked under the write lock: an append by another holder may be half done, and its new pages
 // may be named by a tag header before the file header counts them.
 void Table::OpenIndex() {
-  OpenIndexFile();
   const WriteLockGuard lock(dbf_, lockTimeout_);
+  OpenIndexFile();  // under the lock: a rebuild elsewhere replaces the file
   RefreshCount();
   MdxIndex index(mdx_, layout_);
   // Left behind by a crash or written by another program: rebuilt, never trusted.
@@ -262,6 +262,7 @@ std::vector<std::string> Table::IndexTagNames() {
   std::vector<std::string> names;
   if (!mdx_.IsOpen()) return names;
   const WriteLockGuard lock(dbf_, lockTimeout_);
+  FollowIndexFile(true);
   const MdxIndex index(mdx_, layout_);
   for (const IndexTag& tag : index.Tags()) names.push_back(tag.name);
   return names;

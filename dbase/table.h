@@ -118,6 +118,8 @@ class Table {
   std::uint8_t* NewRecordField(const std::string& name, const FieldLayout*& field);
   void IndexAppended(std::uint32_t recno, const DbfPrefix& after);
   void RebuildIndex(const std::vector<IndexTag>& tags, std::uint32_t recordCount);
+  // Closes the index when the table has none; reopens it when the path names another file.
+  void FollowIndexFile(bool hasIndex);
   // Packing (table_pack.cpp).
   void ReplaceFiles(const std::vector<std::uint8_t>& live, std::uint32_t liveCount);
 

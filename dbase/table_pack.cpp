@@ -40,7 +40,7 @@ void Table::Pack() {
   if (presence_ != LockMode::Exclusive) ThrowUsage(path_, "для сжатия нужен монопольный доступ");
   appending_ = false;
   RefreshCount();
-  if (layout_.Prefix().hasIndex && !mdx_.IsOpen()) OpenIndexFile();  // added by another holder
+  FollowIndexFile(layout_.Prefix().hasIndex);  // added or rebuilt by another holder
   const std::vector<std::uint8_t> all = ReadRecords(recordCount_);
   const std::size_t recLen = layout_.RecordLength();
   std::vector<std::uint8_t> live;

@@ -112,8 +112,7 @@ void Table::Post() {
     WriteLockGuard lock(dbf_, lockTimeout_);
     DbfPrefix prefix = ReadPrefix();
     if (prefix.recordCount == 0xFFFFFFFFu) ThrowUsage(path_, "таблица заполнена");
-    if (prefix.hasIndex && !mdx_.IsOpen()) OpenIndexFile();  // added by another holder
-    if (!prefix.hasIndex) mdx_.Close();
+    FollowIndexFile(prefix.hasIndex);
     const std::uint32_t recno = prefix.recordCount + 1;
     std::vector<std::uint8_t> bytes(newRecord_);
     bytes.push_back(kEndOfFile);
@@ -150,6 +149,10 @@ void Table::IndexAppended(std::uint32_t recno, const DbfPrefix& after) {
   // RebuildIndex stamps the count it was given, which is the count the header is about to get.
 }
 
+// The new index goes to a temporary file renamed over the old one: rewritten in place, a crash
+// could leave a header whose tags point into the new blocks, and then neither this library nor
+// anyone else could read the tag definitions to rebuild from. Other holders move to the new file
+// when they next take the write lock (FollowIndexFile).
 void Table::RebuildIndex(const std::vector<IndexTag>& tags, std::uint32_t recordCount) {
   const std::vector<std::uint8_t> records = ReadRecords(recordCount);
   IndexImageInput input;
@@ -159,7 +162,26 @@ void Table::RebuildIndex(const std::vector<IndexTag>& tags, std::uint32_t record
   input.records = records;
   input.state = StateOf(layout_.Prefix());
   input.state.recordCount = recordCount;
-  WriteIndexImage(mdx_, BuildIndexImage(input));
+  const std::vector<std::uint8_t> image = BuildIndexImage(input);
+  const std::string temp = TempPathFor(mdxPath_);
+  TempFileGuard guard(temp);
+  File index(temp, O_RDWR | O_CREAT | O_TRUNC, mdx_.IsOpen() ? mdx_.Mode() : 0644);
+  index.WriteAt(0, image.data(), image.size());
+  index.Sync();  // a power failure must not leave the new name on an empty file
+  RenameFile(temp, mdxPath_);
+  guard.Keep();
+  index.SetPath(mdxPath_);
+  mdx_ = std::move(index);
+}
+
+// Called with the write lock held.
+void Table::FollowIndexFile(bool hasIndex) {
+  if (!hasIndex) {
+    mdx_.Close();
+    return;
+  }
+  if (mdx_.IsOpen() && PathIdentity(mdxPath_) == mdx_.Identity()) return;
+  OpenIndexFile();  // added or rebuilt by another holder
 }
 
 void Table::Delete() {
@@ -195,12 +217,8 @@ void Table::AddIndexTag(const std::string& tagName, const std::string& keyExpres
   WriteLockGuard lock(dbf_, lockTimeout_);
   RefreshCount();
   std::vector<IndexTag> tags;
-  if (layout_.Prefix().hasIndex) {
-    if (!mdx_.IsOpen()) OpenIndexFile();
-    tags = MdxIndex(mdx_, layout_).Tags();
-  } else {
-    mdx_ = File(mdxPath_, O_RDWR | O_CREAT | O_TRUNC, 0644);
-  }
+  FollowIndexFile(layout_.Prefix().hasIndex);
+  if (mdx_.IsOpen()) tags = MdxIndex(mdx_, layout_).Tags();
   for (const IndexTag& existing : tags) {
     if (existing.name == tag.name) ThrowUsage(path_, "индекс " + tag.name + " уже есть");
   }

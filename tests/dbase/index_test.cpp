@@ -1,6 +1,7 @@
 // The production index: structure after creation, appends and packs, and rebuilding an index that
 // does not match its table.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -145,6 +146,35 @@ TEST_F(IndexTest, IndexNotMatchingTheTableIsRebuiltOnOpen) {
     AppendMany(500, 1);
     ExpectIndexMatchesTable();
   }
+}
+
+TEST_F(IndexTest, HolderAppendsToTheIndexAnotherHolderRebuilt) {
+  AppendMany(0, 300);
+  Table first;
+  first.SetCodePage(866);
+  first.Open(path_);
+  Table second;
+  second.SetCodePage(866);
+  second.Open(path_);
+  auto damaged = ReadBytes(mdx_);
+  const std::size_t root = 512u * (damaged[2048] | damaged[2049] << 8);
+  std::fill_n(damaged.begin() + static_cast<std::ptrdiff_t>(root), 4, 0xFF);
+  WriteBytes(mdx_, damaged);
+  AppendRow(second, SampleRow(300));  // finds the tree damaged and rebuilds the index
+  const auto inode = [&] {
+    struct stat st {};
+    EXPECT_EQ(::stat(mdx_.c_str(), &st), 0);
+    return st.st_ino;
+  };
+  const ino_t rebuiltInode = inode();
+  // The first holder's key goes into that new file, not into the one it opened (which is gone
+  // from the folder), and without another rebuild.
+  AppendRow(first, SampleRow(301));
+  EXPECT_EQ(inode(), rebuiltInode);
+  EXPECT_EQ(first.IndexTagNames().size(), 2u);
+  first.Close();
+  second.Close();
+  ExpectIndexMatchesTable();
 }
 
 TEST_F(IndexTest, IndexFlaggedButMissingIsAnError) {
