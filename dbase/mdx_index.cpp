@@ -308,7 +308,9 @@ void MdxIndex::ReadTag(std::size_t slot, const TableLayout& table) {
   tag.nodePages = Load32(h + 4);
   tag.hasKeys = h[246] != 0;
   tag.lastLeaf = Load32(h + 252);
-  if (!ValidPage(tag.root)) ThrowCorrupt(path, where + "неверная страница корня");
+  // The root is not checked here: it belongs to the tree, which an append may have left half
+  // written (a new root named before the file header counts its page). Reading the tree finds a
+  // bad root, and the index is then rebuilt from these definitions.
   tagDefs_.push_back(std::move(def));
   tags_.push_back(std::move(tag));
 }
