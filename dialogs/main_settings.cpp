@@ -1,6 +1,5 @@
 #include "dialogs/main_settings.h"
 
-#include <QAbstractTableModel>
 #include <QTableView>
 
 #include "dialogs/control_utils.h"
@@ -17,10 +16,10 @@ constexpr char kControllersListSetting[] = "ControllersList";
 constexpr char kNewControllerAddress[] = "192.168.0.1";
 
 // The page's controller list as rows (identifier, name, address), read as the view draws them.
-class TControllersModel : public QAbstractTableModel {
+class TControllersModel : public TCaptionedTableModel {
  public:
   TControllersModel(QStringList captions, QObject* parent)
-      : QAbstractTableModel(parent), FCaptions(std::move(captions)) {}
+      : TCaptionedTableModel(std::move(captions), parent) {}
 
   // The list shown (not owned); nullptr shows none.
   void SetList(const TControllers* controllers) {
@@ -31,14 +30,6 @@ class TControllersModel : public QAbstractTableModel {
 
   int rowCount(const QModelIndex& parent) const override {
     return parent.isValid() || !FControllers ? 0 : FControllers->Count();
-  }
-  int columnCount(const QModelIndex& parent) const override {
-    return parent.isValid() ? 0 : static_cast<int>(FCaptions.size());
-  }
-  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section < FCaptions.size())
-      return FCaptions[section];
-    return {};
   }
   QVariant data(const QModelIndex& index, int role) const override {
     if (role != Qt::DisplayRole || !FControllers) return {};
@@ -55,13 +46,10 @@ class TControllersModel : public QAbstractTableModel {
     beginResetModel();
     endResetModel();
   }
-  void Repaint() {
-    if (rowCount({}) > 0) emit dataChanged(index(0, 0), index(rowCount({}) - 1, columnCount({}) - 1));
-  }
+  void Repaint() { RowsChanged(0, rowCount({}) - 1); }
 
  private:
   const TControllers* FControllers = nullptr;
-  QStringList FCaptions;
 };
 
 }  // namespace

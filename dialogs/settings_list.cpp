@@ -1,6 +1,5 @@
 #include "dialogs/settings_list.h"
 
-#include <QAbstractTableModel>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -15,20 +14,12 @@
 namespace {
 
 // The settings table as rows of the list: asked for each cell as the view draws it, keeps no copy.
-class TSettingsModel : public QAbstractTableModel {
+class TSettingsModel : public TCaptionedTableModel {
  public:
   TSettingsModel(TBaseDevice* device, int rows, QStringList captions, QObject* parent)
-      : QAbstractTableModel(parent), FDevice(device), FRows(rows), FCaptions(std::move(captions)) {}
+      : TCaptionedTableModel(std::move(captions), parent), FDevice(device), FRows(rows) {}
 
   int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : FRows; }
-  int columnCount(const QModelIndex& parent) const override {
-    return parent.isValid() ? 0 : static_cast<int>(FCaptions.size());
-  }
-  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section < FCaptions.size())
-      return FCaptions[section];
-    return {};
-  }
   QVariant data(const QModelIndex& index, int role) const override {
     if (role != Qt::DisplayRole) return {};
     const TSettingStruct* entry = FDevice->GetSetting(index.row());
@@ -40,14 +31,10 @@ class TSettingsModel : public QAbstractTableModel {
       default: return {};
     }
   }
-  void RowsChanged(int first, int last) {
-    if (FRows > 0) emit dataChanged(index(first, 0), index(last, columnCount({}) - 1));
-  }
 
  private:
   TBaseDevice* FDevice;
   int FRows;
-  QStringList FCaptions;
 };
 
 }  // namespace

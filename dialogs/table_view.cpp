@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QTableView>
+#include <utility>
 
 #include "dialogs/dialog_strings.h"
 #include "platform/ole_variant.h"
@@ -28,4 +29,21 @@ QString VariantText(const OleVariant& value) {
   } catch (const std::exception&) {
     return QString();
   }
+}
+
+TCaptionedTableModel::TCaptionedTableModel(QStringList captions, QObject* parent)
+    : QAbstractTableModel(parent), FCaptions(std::move(captions)) {}
+
+int TCaptionedTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(FCaptions.size());
+}
+
+QVariant TCaptionedTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section < FCaptions.size())
+    return FCaptions[section];
+  return {};
+}
+
+void TCaptionedTableModel::RowsChanged(int first, int last) {
+  if (first <= last) emit dataChanged(index(first, 0), index(last, columnCount({}) - 1));
 }

@@ -3,6 +3,7 @@
 // columnWidths of the view).
 #pragma once
 
+#include <QAbstractTableModel>
 #include <QStringList>
 
 class QAbstractItemModel;
@@ -15,3 +16,16 @@ void SetUpTableView(QTableView& view, QAbstractItemModel* model);
 // A value as the lists show it: the ordinary variant-to-text conversion; a value without a text
 // form (an array, say) shows as empty text.
 QString VariantText(const OleVariant& value);
+
+// A list model whose column titles come from the form; the rows and cells are the subclass's.
+class TCaptionedTableModel : public QAbstractTableModel {
+ public:
+  TCaptionedTableModel(QStringList captions, QObject* parent);
+  int columnCount(const QModelIndex& parent) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  // Makes the view ask again for every cell of the rows first..last (nothing for an empty range).
+  void RowsChanged(int first, int last);
+
+ private:
+  QStringList FCaptions;
+};
