@@ -2,8 +2,6 @@
 // that opens with all its live records and an index that matches it; so does a rebuild of a stale
 // index that dies at any of its writes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "dbase/io_fault.h"
 #include "dbase/table.h"
@@ -91,19 +89,10 @@ TEST_F(PackCrashTest, FailedWriteAtAnyStepKeepsAllRecords) {
 TEST_F(PackCrashTest, ProcessDyingAtAnyStepKeepsAllRecords) {
   const long long steps = StepsOfAPack();
   for (long long step = 1; step <= steps; ++step) {
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    ASSERT_TRUE(ChildEndsAtInjectedExit([&] {
       io_fault::Arm(step, io_fault::Action::Exit);
-      try {
-        PackNow(path_);
-      } catch (...) {
-      }
-      _exit(3);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "step " << step;
+      PackNow(path_);
+    })) << "step " << step;
     const std::string when = "after dying at step " + std::to_string(step);
     ExpectIntact(when);
     ASSERT_NO_THROW(PackNow(path_)) << when;  // leftovers of the dead pack are no obstacle
@@ -156,19 +145,10 @@ TEST_F(RebuildCrashTest, ProcessDyingAtAnyStepLeavesAnIndexThatIsRebuilt) {
   ASSERT_GE(steps, 3);
   Restore();
   for (long long step = 1; step <= steps; ++step) {
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    ASSERT_TRUE(ChildEndsAtInjectedExit([&] {
       io_fault::Arm(step, io_fault::Action::Exit);
-      try {
-        OpenNow(path_);
-      } catch (...) {
-      }
-      _exit(3);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "step " << step;
+      OpenNow(path_);
+    })) << "step " << step;
     const std::string when = "after dying at step " + std::to_string(step);
     Table table;
     table.SetCodePage(866);

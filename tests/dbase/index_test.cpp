@@ -2,8 +2,6 @@
 // does not match its table.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "dbase/io_fault.h"
 #include "dbase/table.h"
@@ -194,20 +192,13 @@ TEST_F(IndexTest, IndexFlaggedButMissingIsAnError) {
 TEST_F(IndexTest, CrashAtAnyWriteOfAnAppendLeavesAConsistentTable) {
   AppendMany(0, 1300);  // deep enough for a split to write several blocks
   for (long long step = 1; step <= 60; ++step) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    ASSERT_TRUE(ChildEndsAtInjectedExit([&] {
       Table table;
       table.SetCodePage(866);
       table.Open(path_);
       io_fault::Arm(step, io_fault::Action::Exit);
       for (int i = 0; i < 40; ++i) AppendRow(table, SampleRow(2000 + i));
-      _exit(3);  // the step was never reached
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0) << "step " << step;
+    })) << "step " << step;
     Table table;
     table.Open(path_);
     const long long count = table.ExactRecordCount();
@@ -231,19 +222,10 @@ TEST_F(IndexTest, CrashWhileTheRootSplitsLeavesAConsistentTable) {
   for (long long step = 1; step <= steps; ++step) {
     WriteBytes(path_, dbf);
     WriteBytes(mdx_, mdx);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    ASSERT_TRUE(ChildEndsAtInjectedExit([&] {
       io_fault::Arm(step, io_fault::Action::Exit);
-      try {
-        AppendMany(45, 25);
-      } catch (...) {
-      }
-      _exit(3);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "step " << step;
+      AppendMany(45, 25);
+    })) << "step " << step;
     Table table;
     ASSERT_NO_THROW(table.Open(path_)) << "step " << step;
     EXPECT_GE(table.ExactRecordCount(), 45) << "step " << step;

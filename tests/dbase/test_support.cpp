@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -101,6 +102,21 @@ std::string OracleDir() { return DBASE_ORACLE_DIR; }
 
 bool operator==(const JournalRow& a, const JournalRow& b) {
   return a.id == b.id && a.event == b.event && a.edate == b.edate && a.card == b.card;
+}
+
+bool ChildEndsAtInjectedExit(const std::function<void()>& work) {
+  const pid_t child = ::fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    try {
+      work();
+    } catch (...) {
+    }
+    _exit(3);
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace dbase::test

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,11 @@ struct CommandResult {
 };
 // Runs a shell command with a time limit (seconds).
 CommandResult RunCommand(const std::string& command, int timeoutSeconds = 120);
+
+// Runs work in a forked child process (exceptions swallowed there) and answers whether the child
+// ended through an injected fault's exit (status 0). A child that ran work through, never reaching
+// the armed step, ends with status 3. work arms the fault itself (io_fault::Arm ... Action::Exit).
+bool ChildEndsAtInjectedExit(const std::function<void()>& work);
 
 // Folder of the oracle scripts (tests/dbase/oracles).
 std::string OracleDir();
