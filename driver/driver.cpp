@@ -105,6 +105,18 @@ void TDriver::DoFinalize() {
 
 std::string TDriver::ErrorTextOf(int code) const { return GetErrorText(code, FNetDevice->LastError()); }
 
+int TDriver::ForEachController(const TStringList& IDs, std::string& text,
+                               const std::function<int(const std::string&)>& command) {
+  for (const std::string& id : IDs) {
+    const int code = command(id);
+    if (code != 0) {
+      text = ErrorTextOf(code);
+      return code;
+    }
+  }
+  return 0;
+}
+
 void TDriver::SetJournalFolder(const std::string& deviceFolder) {
   // Without a device folder the journal would land in "EvntBuf/" at the root of the file system;
   // it keeps to its default folder instead, also after an earlier Enable had set another one.
@@ -324,26 +336,13 @@ int TDriver::DoSetMode(const TStringList& IDs, std::int32_t Mode, std::int32_t, 
   // A mode outside one byte is refused by the device like any mode above 5 (after the link and
   // identifier checks), instead of acting as its low byte.
   const std::uint8_t mode = Mode >= 0 && Mode <= 0xFF ? static_cast<std::uint8_t>(Mode) : 0xFF;
-  for (const std::string& id : IDs) {
-    const int code = FNetDevice->SetMode(id, mode);
-    if (code != 0) {
-      text = ErrorTextOf(code);
-      return code;
-    }
-  }
-  return 0;
+  return ForEachController(IDs, text, [&](const std::string& id) { return FNetDevice->SetMode(id, mode); });
 }
 
 int TDriver::DoSetDateTime(const TStringList& IDs, std::int32_t, TDateTime DateTime, std::string& text) {
   text.clear();
-  for (const std::string& id : IDs) {
-    const int code = FNetDevice->SetDateTime(id, DateTime);
-    if (code != 0) {
-      text = ErrorTextOf(code);
-      return code;
-    }
-  }
-  return 0;
+  return ForEachController(IDs, text,
+                           [&](const std::string& id) { return FNetDevice->SetDateTime(id, DateTime); });
 }
 
 int TDriver::DoGetStatus(const TStringList& IDs, std::int32_t, OleVariant& Status, std::string& text) {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -68,6 +69,10 @@ class TDriver : public TBaseAC {
  private:
   // The text of a code as the host gets it, with the device's last channel error.
   std::string ErrorTextOf(int code) const;
+  // Runs command for each identifier in order and stops at the first failing code, whose text it
+  // leaves in text; 0 when every command succeeded (or there was none).
+  int ForEachController(const TStringList& IDs, std::string& text,
+                        const std::function<int(const std::string&)>& command);
   // The journal folder for a device folder: the folder's "EvntBuf/", or the journal's default
   // folder when the host gave no device folder.
   void SetJournalFolder(const std::string& deviceFolder);
