@@ -1,4 +1,7 @@
 add_compile_options(-Wall -Wextra)
+if(TAVO_WERROR)
+  add_compile_options(-Werror)
+endif()
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   # gtest's typed parameters trip this one on g++ 12 without any fault of ours.
   add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-Wno-maybe-uninitialized>)
