@@ -6,6 +6,7 @@
 
 #include "driver/driver.h"
 #include "framework/com_support.h"
+#include "platform/com_object.h"
 #include "platform/registry.h"
 
 namespace driver_server {
@@ -18,20 +19,9 @@ std::atomic<long> gLocks{0};
 
 // The one class factory: lives as long as the library; its references do not keep the library
 // loaded (only LockServer does, as COM servers do).
-class TDriverClassFactory final : public IClassFactory {
+class TDriverClassFactory final : public ComObject<IClassFactory> {
  public:
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *object = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override { return --refs_; }
+  TDriverClassFactory() : ComObject(1) {}
 
   HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
     if (object == nullptr) return E_POINTER;
@@ -57,7 +47,7 @@ class TDriverClassFactory final : public IClassFactory {
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
+  void LastReleased() noexcept override {}  // a static: never deleted
 };
 
 TDriverClassFactory& Factory() {

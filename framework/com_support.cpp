@@ -64,34 +64,11 @@ void MoveToHostArgument(VARIANT& hostArg, VARIANT& value) {
 
 // --- TComObject ----------------------------------------------------------------------------------
 
-TComObject::TComObject() { ++liveObjects; }
+TComObject::TComObject() : ComObject(1) { ++liveObjects; }  // the creator's reference
 
 TComObject::~TComObject() { --liveObjects; }
 
 long TComObject::ObjectCount() noexcept { return liveObjects.load(); }
-
-HRESULT TComObject::QueryInterface(REFIID riid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  *object = nullptr;
-  if (riid == IID_IUnknown || riid == IID_IDispatch) {
-    *object = static_cast<IDispatch*>(this);
-  } else if (riid == IID_ISupportErrorInfo) {
-    *object = static_cast<ISupportErrorInfo*>(this);
-  } else {
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
-}
-
-ULONG TComObject::AddRef() { return ++refCount_; }
-
-ULONG TComObject::Release() {
-  if (refCount_ == 0) return 0;
-  ULONG count = --refCount_;
-  if (count == 0) FinalRelease();
-  return count;
-}
 
 HRESULT TComObject::InterfaceSupportsErrorInfo(REFIID riid) {
   return (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_ISupportErrorInfo) ? S_OK
@@ -104,9 +81,9 @@ void TComObject::InitializeObject() {
   initialized_ = true;
 }
 
-void TComObject::FinalRelease() noexcept {
+void TComObject::LastReleased() noexcept {
   // References taken and dropped by the teardown (a host callback, say) must not free us twice.
-  refCount_ = 1;
+  SetRefCount(1);
   if (initialized_) BeforeDestruction();
   std::unique_ptr<TComObject> self(this);
 }

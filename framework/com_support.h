@@ -14,6 +14,7 @@
 
 #include "framework/tavo2_lib.h"
 #include "platform/com.h"
+#include "platform/com_object.h"
 #include "platform/date_time.h"
 #include "platform/ole_variant.h"
 #include "platform/oleauto.h"
@@ -22,19 +23,13 @@
 // made by CreateComObject only: construction, then the virtual Initialize (so that virtual calls
 // made there reach the most derived class). When the last reference goes, BeforeDestruction runs
 // on the complete object, then the object is deleted.
-class TComObject : public IDispatch, public ISupportErrorInfo {
+class TComObject : public ComObject<IDispatch, ISupportErrorInfo> {
  public:
   TComObject();
-  TComObject(const TComObject&) = delete;
-  TComObject& operator=(const TComObject&) = delete;
-  virtual ~TComObject();
+  ~TComObject() override;
 
-  HRESULT QueryInterface(REFIID riid, void** object) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
   HRESULT InterfaceSupportsErrorInfo(REFIID riid) override;
 
-  ULONG RefCount() const noexcept { return refCount_; }
   // Runs Initialize once; used by CreateComObject (and a class factory).
   void InitializeObject();
   // Number of live objects of every class (for the server's unload check).
@@ -47,9 +42,8 @@ class TComObject : public IDispatch, public ISupportErrorInfo {
   virtual void BeforeDestruction() noexcept {}
 
  private:
-  void FinalRelease() noexcept;
+  void LastReleased() noexcept override;
 
-  ULONG refCount_ = 1;  // the creator's reference
   bool initialized_ = false;
 };
 

@@ -1,6 +1,7 @@
 // A minimal in-process server: one class factory making objects of one class. Registration writes
 // the same keys a real driver does.
 #include <atomic>
+#include <memory>
 
 #include "platform/com_activation.h"
 #include "platform/module_info.h"
@@ -14,53 +15,23 @@ namespace {
 std::atomic<long> liveObjects{0};
 std::atomic<long> serverLocks{0};
 
-class TestObject final : public ITestObject {
+class TestObject final : public ComObject<ITestObject> {
  public:
   TestObject() { ++liveObjects; }
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == kTestObjectIid) {
-      *object = static_cast<ITestObject*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    const ULONG left = --references_;
-    if (left == 0) {
-      --liveObjects;
-      delete this;
-    }
-    return left;
-  }
+  ~TestObject() override { --liveObjects; }
   int Answer() override { return 42; }
-
- private:
-  ~TestObject() = default;
-  std::atomic<ULONG> references_{0};
 };
 
-class Factory final : public IClassFactory {
+// A static: its references never end it.
+class Factory final : public ComObject<IClassFactory> {
  public:
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *object = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
+  Factory() : ComObject(1) {}
+  void LastReleased() noexcept override {}
   HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    ComPtr<ITestObject> created(new TestObject);
+    ComPtr<ITestObject> created(std::make_unique<TestObject>().release());
     return created->QueryInterface(riid, object);
   }
   HRESULT LockServer(BOOL lock) override {

@@ -1,7 +1,7 @@
 // The tiny in-process server that the activation and module tests load.
 #pragma once
 
-#include "platform/com.h"
+#include "platform/com_object.h"
 
 // {5D0C8F11-3C55-4B2E-9A43-0E7D21B6C901}
 inline constexpr CLSID kTestServerClsid = {0x5D0C8F11, 0x3C55, 0x4B2E, {0x9A, 0x43, 0x0E, 0x7D, 0x21, 0xB6, 0xC9, 0x01}};
@@ -15,6 +15,8 @@ struct ITestObject : IUnknown {
  protected:
   ~ITestObject() = default;
 };
+template <>
+inline const IID& InterfaceIdOf<ITestObject>() { return kTestObjectIid; }
 
 // Version words that the server library is stamped with.
 inline constexpr WORD kTestServerVersion[4] = {3, 14, 15, 92};

@@ -32,25 +32,6 @@ ComPtr<HostCallback> HostCallback::Create(HostOptions options, EventSink sink) {
 HostCallback::HostCallback(HostOptions options, EventSink sink)
     : options_(std::move(options)), sink_(std::move(sink)) {}
 
-HRESULT HostCallback::QueryInterface(REFIID riid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IDispatch) {
-    *object = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG HostCallback::AddRef() { return ++refs_; }
-
-ULONG HostCallback::Release() {
-  const ULONG left = --refs_;
-  if (left == 0) std::unique_ptr<HostCallback> last(this);
-  return left;
-}
-
 HRESULT HostCallback::GetTypeInfoCount(UINT* count) {
   if (count == nullptr) return E_POINTER;
   *count = 0;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/com.h"
+#include "platform/com_object.h"
 #include "platform/oleauto.h"
 #include "tools/eqhost/json_variant.h"
 
@@ -26,7 +27,7 @@ struct HostOptions {
 
 using EventSink = std::function<void(const Json& line)>;
 
-class HostCallback final : public IDispatch {
+class HostCallback final : public ComObject<IDispatch> {
  public:
   static constexpr DISPID kDataEvent = 1;
   static constexpr DISPID kErrorEvent = 2;
@@ -36,13 +37,6 @@ class HostCallback final : public IDispatch {
   static ComPtr<HostCallback> Create(HostOptions options, EventSink sink);
 
   HostCallback(HostOptions options, EventSink sink);
-  HostCallback(const HostCallback&) = delete;
-  HostCallback& operator=(const HostCallback&) = delete;
-  ~HostCallback() = default;
-
-  HRESULT QueryInterface(REFIID riid, void** object) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
 
   HRESULT GetTypeInfoCount(UINT* count) override;
   HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
@@ -57,7 +51,6 @@ class HostCallback final : public IDispatch {
   HRESULT AppProperty(const DISPPARAMS& params, VARIANT* result, UINT* argErr);
   const std::optional<std::string>& Property(const std::string& name) const;
 
-  ULONG refs_ = 0;
   HostOptions options_;
   EventSink sink_;
 };
