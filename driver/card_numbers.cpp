@@ -11,6 +11,19 @@ namespace {
 
 constexpr std::size_t kCardDigits = 8;
 
+bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A signed 32-bit decimal integer: blanks and a sign may lead, nothing may follow the last digit.
+bool ParseDecimalCard(std::string_view text, std::int32_t& value) {
+  long long parsed = 0;
+  if (text.empty() || !IsDecimalDigit(text.back()) || !locale_profile::TryParseInteger(text, parsed) ||
+      parsed < std::numeric_limits<std::int32_t>::min() || parsed > std::numeric_limits<std::int32_t>::max()) {
+    return false;
+  }
+  value = static_cast<std::int32_t>(parsed);
+  return true;
+}
+
 [[noreturn]] void BadCardNumber(std::string_view text) {
   throw EConvertError("'" + std::string(text) + "' is not a card number");
 }
@@ -29,11 +42,8 @@ std::string NormalizeCardNumber(std::string_view HostText, std::int32_t CardNumF
   if (CardNumFormat == 0) {
     card = UpperCase(HostText);
   } else {
-    long long value = 0;
-    if (!locale_profile::TryParseInteger(HostText, value) || value < std::numeric_limits<std::int32_t>::min() ||
-        value > std::numeric_limits<std::int32_t>::max()) {
-      BadCardNumber(HostText);
-    }
+    std::int32_t value = 0;
+    if (!ParseDecimalCard(HostText, value)) BadCardNumber(HostText);
     char digits[16];
     std::snprintf(digits, sizeof digits, "%08X", static_cast<unsigned>(static_cast<std::uint32_t>(value)));
     card = digits;

@@ -11,9 +11,9 @@
 bool IsHexString(std::string_view Text);
 
 // The controller form of a host card number. Hexadecimal form: upper-cased, then padded with
-// leading zeros or cut to its last 8 digits. Decimal form: optional blanks and sign, decimal digits
-// only, within 32 bits; the 8 digits of its two's-complement value. Raises EConvertError for
-// anything else.
+// leading zeros or cut to its last 8 digits. Decimal form: optional leading blanks and sign, then
+// decimal digits only (nothing after them), within 32 bits; the 8 digits of its two's-complement
+// value. Raises EConvertError for anything else.
 std::string NormalizeCardNumber(std::string_view HostText, std::int32_t CardNumFormat);
 
 // A time-profile number as the host gives it (text of a decimal integer, optional blanks and sign);

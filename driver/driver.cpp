@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -44,12 +45,73 @@ bool ProfileOf(const OleVariant& value, int Low, std::uint8_t& Profile) {
   return ParseProfileNumber(text, Low, 15, Profile);
 }
 
-// Leaves every loop of an upload at its first failing code.
-struct TStop {};
-
-void Check(int code) {
-  if (code != 0) throw TStop{};
+// Fields 0 to N-1 of one row of a host table; a field outside the table stays empty.
+template <std::size_t N>
+std::array<OleVariant, N> ReadRow(const OleVariant& Table, LONG Row) {
+  std::array<OleVariant, N> fields;
+  std::array<OleVariant*, N> targets;
+  for (std::size_t i = 0; i < N; ++i) targets[i] = &fields[i];
+  VarArrayGetRow(Table.Raw(), Row, targets);
+  return fields;
 }
+
+// The cards table: the fields of a row (field 2 is not read), and the items of a card's time
+// profiles (field 1, itself a table of one field).
+enum TCardField : std::size_t { kCardNumber, kCardProfiles, kCardUnused, kCardFlag, kCardFields };
+constexpr LONG kFirstProfileItem = 0;
+constexpr LONG kSecondProfileItem = 1;
+
+// The time-profiles table: the fields of a row.
+constexpr std::size_t kProfileNumberField = 0;
+constexpr std::size_t kFirstDayField = 1;   // fields 1 to 7: Monday to Sunday
+constexpr std::size_t kFirstTimeField = 8;  // fields 8 to 11: four times of day
+constexpr std::size_t kProfileFields = 12;
+
+// A time-profile row with its number checked. The day flags and times are converted where they are
+// sent, so a row that goes to no controller needs neither.
+struct TTimeProfileRow {
+  std::uint8_t Number = 0;
+  std::array<OleVariant, 7> Days;   // Monday to Sunday
+  std::array<OleVariant, 4> Times;  // only hour and minute reach the controller
+
+  // The controller's day order: Sunday first (field 7), then Monday to Saturday (fields 1 to 6).
+  std::array<bool, 7> ControllerDays() const {
+    std::array<bool, 7> days{};
+    days[0] = Days[6].AsBoolean();
+    for (std::size_t i = 1; i < days.size(); ++i) days[i] = Days[i - 1].AsBoolean();
+    return days;
+  }
+  std::array<TDateTime, 4> TimesOfDay() const {
+    std::array<TDateTime, 4> times{};
+    for (std::size_t i = 0; i < times.size(); ++i) times[i] = Times[i].AsDate();
+    return times;
+  }
+};
+
+// Reads a time-profile row; false when its number is not one of 1 to 15.
+bool ReadTimeProfileRow(const OleVariant& Profiles, LONG Row, TTimeProfileRow& Profile) {
+  const std::array<OleVariant, kProfileFields> fields = ReadRow<kProfileFields>(Profiles, Row);
+  if (!ProfileOf(fields[kProfileNumberField], 1, Profile.Number)) return false;
+  std::copy_n(fields.begin() + kFirstDayField, Profile.Days.size(), Profile.Days.begin());
+  std::copy_n(fields.begin() + kFirstTimeField, Profile.Times.size(), Profile.Times.begin());
+  return true;
+}
+
+// The status table: one item per requested identifier, eight fields, of which the identifier and
+// three Booleans are filled for a listed controller. Each Boolean is set when any of its bits of the
+// controller's status word is.
+constexpr LONG kStatusFields = 8;
+constexpr LONG kStatusIdField = 0;
+constexpr std::uint16_t StatusBit(int n) { return static_cast<std::uint16_t>(1u << n); }
+struct TStatusField {
+  LONG Field;
+  std::uint16_t Bits;
+};
+constexpr std::array<TStatusField, 3> kStatusBitFields = {{
+    {2, StatusBit(2) | StatusBit(3)},
+    {6, StatusBit(12)},
+    {7, StatusBit(13)},
+}};
 
 }  // namespace
 
@@ -104,6 +166,11 @@ void TDriver::DoFinalize() {
 }
 
 std::string TDriver::ErrorTextOf(int code) const { return GetErrorText(code, FNetDevice->LastError()); }
+
+int TDriver::Answer(int code, std::string& text) const {
+  text = ErrorTextOf(code);
+  return code;
+}
 
 int TDriver::ForEachController(const TStringList& IDs, std::string& text,
                                const std::function<int(const std::string&)>& command) {
@@ -189,7 +256,6 @@ int TDriver::DoGetEvents(const TStringList& IDs, std::int32_t, TDateTime DateFro
     text = ErrorTextOf(code);
     return code;
   }
-  const std::int32_t cardNumFormat = GetSettingAsInteger(kCardNumFormat);
   for (const TEvent& record : records) {
     std::string kind;
     std::string description;
@@ -198,7 +264,7 @@ int TDriver::DoGetEvents(const TStringList& IDs, std::int32_t, TDateTime DateFro
     event.EventKind = kind;
     event.ID = record.ID;
     event.EventTime = record.EDate;
-    event.Card = HostCardText(record.Card, cardNumFormat);
+    event.Card = HostCardText(record.Card, GetSettingAsInteger(kCardNumFormat));
     event.Description = description;
   }
   return 0;
@@ -214,109 +280,106 @@ int TDriver::DoDeleteEvents(const TStringList& IDs, std::int32_t, TDateTime Date
 
 // --- Cards and uploads ---------------------------------------------------------------------------
 
+std::optional<std::string> TDriver::ControllerCard(const OleVariant& HostCard) const {
+  try {
+    const std::int32_t cardNumFormat = GetSettingAsInteger(kCardNumFormat);
+    return NormalizeCardNumber(HostCard.AsString(), cardNumFormat);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+int TDriver::ReadCardRow(const OleVariant& Cards, LONG Row, TCardRow& Card) const {
+  const std::array<OleVariant, kCardFields> fields = ReadRow<kCardFields>(Cards, Row);
+  const OleVariant& profiles = fields[kCardProfiles];
+  if (profiles.DimCount() != 2) NotTwoDimensional(SCardProfilesNotATable);
+  const LONG high = profiles.HighBound(2);
+  const bool profilesOk =
+      (high < kFirstProfileItem || ProfileOf(profiles.GetElement({0, kFirstProfileItem}), 0, Card.FirstProfile)) &&
+      (high < kSecondProfileItem || ProfileOf(profiles.GetElement({0, kSecondProfileItem}), 0, Card.SecondProfile));
+  if (!profilesOk) return kErrTimeProfileNumber;
+  std::optional<std::string> card = ControllerCard(fields[kCardNumber]);
+  if (!card) return kErrCardNumber;
+  Card.Card = std::move(*card);
+  Card.Flag = fields[kCardFlag];
+  return 0;
+}
+
 int TDriver::DoUploadCards(const TStringList& IDs, std::int32_t LoadMode, const OleVariant& Cards, std::int32_t,
                            std::string& text) {
   text.clear();
   if (Cards.DimCount() != 2) NotTwoDimensional(SCardsNotATable);
-  const std::int32_t cardNumFormat = GetSettingAsInteger(kCardNumFormat);
-  int code = 0;
-  try {
-    for (LONG row = Cards.LowBound(2); row <= Cards.HighBound(2); ++row) {
-      OleVariant number, profiles, unused, flagField;
-      VarArrayGetRow(Cards.Raw(), row, {&number, &profiles, &unused, &flagField});
-      if (profiles.DimCount() != 2) NotTwoDimensional(SCardProfilesNotATable);
-      std::uint8_t first = 0;
-      std::uint8_t second = 0;
-      const LONG high = profiles.HighBound(2);
-      const bool profilesOk = (high < 0 || ProfileOf(profiles.GetElement({0, 0}), 0, first)) &&
-                              (high < 1 || ProfileOf(profiles.GetElement({0, 1}), 0, second));
-      if (!profilesOk) {
-        code = kErrTimeProfileNumber;
-        throw TStop{};
-      }
-      std::string card;
-      try {
-        card = NormalizeCardNumber(number.AsString(), cardNumFormat);
-      } catch (const std::exception&) {
-        code = kErrCardNumber;
-        throw TStop{};
-      }
-      for (const std::string& id : IDs) {
-        if (LoadMode == 0) Check(code = FNetDevice->ClearCards(id));
-        Check(code = FNetDevice->WriteCard(id, card, flagField.AsBoolean(), first, second));
-      }
+  return Answer(UploadCardRows(IDs, LoadMode, Cards), text);
+}
+
+int TDriver::UploadCardRows(const TStringList& IDs, std::int32_t LoadMode, const OleVariant& Cards) {
+  for (LONG row = Cards.LowBound(2); row <= Cards.HighBound(2); ++row) {
+    TCardRow card;
+    if (const int code = ReadCardRow(Cards, row, card)) return code;
+    for (const std::string& id : IDs) {
+      int code = LoadMode == 0 ? FNetDevice->ClearCards(id) : 0;
+      if (code == 0) code = FNetDevice->WriteCard(id, card.Card, card.Flag.AsBoolean(), card.FirstProfile,
+                                                  card.SecondProfile);
+      if (code != 0) return code;
     }
-  } catch (const TStop&) {
   }
-  text = ErrorTextOf(code);
-  return code;
+  return 0;
 }
 
 int TDriver::DoDeleteCards(const TStringList& IDs, const TStringList& Cards, std::int32_t, std::string& text) {
   text.clear();
-  const std::int32_t cardNumFormat = GetSettingAsInteger(kCardNumFormat);
-  int code = 0;
-  try {
-    for (const std::string& hostCard : Cards) {
-      std::string card;
-      try {
-        card = NormalizeCardNumber(hostCard, cardNumFormat);
-      } catch (const std::exception&) {
-        code = kErrCardNumber;
-        throw TStop{};
-      }
-      for (const std::string& id : IDs) Check(code = FNetDevice->DeleteCard(id, card));
+  return Answer(DeleteCardList(IDs, Cards), text);
+}
+
+int TDriver::DeleteCardList(const TStringList& IDs, const TStringList& Cards) {
+  for (const std::string& hostCard : Cards) {
+    const std::optional<std::string> card = ControllerCard(OleVariant(hostCard));
+    if (!card) return kErrCardNumber;
+    for (const std::string& id : IDs) {
+      if (const int code = FNetDevice->DeleteCard(id, *card)) return code;
     }
-  } catch (const TStop&) {
   }
-  text = ErrorTextOf(code);
-  return code;
+  return 0;
 }
 
 int TDriver::DoUploadTimeProfiles(const TStringList& IDs, std::int32_t LoadMode, const OleVariant& Profiles,
                                   std::int32_t, std::string& text) {
   text.clear();
   if (Profiles.DimCount() != 2) NotTwoDimensional(SProfilesNotATable);
-  int code = 0;
-  try {
-    for (LONG row = Profiles.LowBound(2); row <= Profiles.HighBound(2); ++row) {
-      std::array<OleVariant, 12> fields;
-      std::array<OleVariant*, 12> targets;
-      for (std::size_t i = 0; i < fields.size(); ++i) targets[i] = &fields[i];
-      VarArrayGetRow(Profiles.Raw(), row, targets);
-      std::uint8_t profile = 0;
-      if (!ProfileOf(fields[0], 1, profile)) {
-        code = kErrTimeProfileNumber;
-        throw TStop{};
+  return Answer(UploadTimeProfileRows(IDs, LoadMode, Profiles), text);
+}
+
+int TDriver::UploadTimeProfileRows(const TStringList& IDs, std::int32_t LoadMode, const OleVariant& Profiles) {
+  for (LONG row = Profiles.LowBound(2); row <= Profiles.HighBound(2); ++row) {
+    TTimeProfileRow profile;
+    if (!ReadTimeProfileRow(Profiles, row, profile)) return kErrTimeProfileNumber;
+    for (const std::string& id : IDs) {
+      int code = LoadMode == 0 ? FNetDevice->ClearTimeProfiles(id) : 0;
+      if (code == 0) {
+        const std::array<bool, 7> days = profile.ControllerDays();
+        const std::array<TDateTime, 4> times = profile.TimesOfDay();
+        code = FNetDevice->WriteTimeProfile(id, profile.Number, days, times[0], times[1], times[2], times[3]);
       }
-      for (const std::string& id : IDs) {
-        if (LoadMode == 0) Check(code = FNetDevice->ClearTimeProfiles(id));
-        const std::array<bool, 7> days = {fields[7].AsBoolean(), fields[1].AsBoolean(), fields[2].AsBoolean(),
-                                          fields[3].AsBoolean(), fields[4].AsBoolean(), fields[5].AsBoolean(),
-                                          fields[6].AsBoolean()};
-        Check(code = FNetDevice->WriteTimeProfile(id, profile, days, fields[8].AsDate(), fields[9].AsDate(),
-                                                  fields[10].AsDate(), fields[11].AsDate()));
-      }
+      if (code != 0) return code;
     }
-  } catch (const TStop&) {
   }
-  text = ErrorTextOf(code);
-  return code;
+  return 0;
 }
 
 int TDriver::DoUploadHolidays(const TStringList& IDs, std::int32_t LoadMode, std::span<const TDateTime> Dates,
                               std::int32_t, std::string& text) {
   text.clear();
-  int code = 0;
-  try {
-    for (const std::string& id : IDs) {
-      if (LoadMode == 0) Check(code = FNetDevice->ClearDates(id));
-      for (const TDateTime date : Dates) Check(code = FNetDevice->WriteDate(id, date));
+  return Answer(UploadHolidayDates(IDs, LoadMode, Dates), text);
+}
+
+int TDriver::UploadHolidayDates(const TStringList& IDs, std::int32_t LoadMode, std::span<const TDateTime> Dates) {
+  for (const std::string& id : IDs) {
+    if (const int code = LoadMode == 0 ? FNetDevice->ClearDates(id) : 0) return code;
+    for (const TDateTime date : Dates) {
+      if (const int code = FNetDevice->WriteDate(id, date)) return code;
     }
-  } catch (const TStop&) {
   }
-  text = ErrorTextOf(code);
-  return code;
+  return 0;
 }
 
 // --- Controller operations -----------------------------------------------------------------------
@@ -354,16 +417,15 @@ int TDriver::DoGetStatus(const TStringList& IDs, std::int32_t, OleVariant& Statu
     return code;
   }
   const LONG count = static_cast<LONG>(IDs.size());
-  OleVariant table = OleVariant::VarArrayCreate({{0, 7}, {0, count - 1}});
+  OleVariant table = OleVariant::VarArrayCreate({{0, kStatusFields - 1}, {0, count - 1}});
   for (LONG i = 0; i < count; ++i) {
     const std::string& id = IDs[static_cast<std::size_t>(i)];
-    table.PutElement({0, i}, OleVariant(id));
+    table.PutElement({kStatusIdField, i}, OleVariant(id));
     const TController* controller = FNetDevice->Controllers.FindByID(id);
     if (controller == nullptr) continue;
-    const std::uint16_t word = controller->Status;
-    table.PutElement({2, i}, OleVariant((word & 0x000C) != 0));
-    table.PutElement({6, i}, OleVariant((word & 0x1000) != 0));
-    table.PutElement({7, i}, OleVariant((word & 0x2000) != 0));
+    for (const TStatusField& field : kStatusBitFields) {
+      table.PutElement({field.Field, i}, OleVariant((controller->Status & field.Bits) != 0));
+    }
   }
   Status = std::move(table);
   return 0;

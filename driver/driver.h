@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -67,8 +68,30 @@ class TDriver : public TBaseAC {
   int DoGetStatus(const TStringList& IDs, std::int32_t Timeout, OleVariant& Status, std::string& text) override;
 
  private:
+  // A checked row of the cards table: what WriteCard sends for it. The flag is converted where it
+  // is sent, so that a row that goes to no controller needs none.
+  struct TCardRow {
+    std::string Card;  // the controller's form
+    std::uint8_t FirstProfile = 0;
+    std::uint8_t SecondProfile = 0;
+    OleVariant Flag;
+  };
+
   // The text of a code as the host gets it, with the device's last channel error.
   std::string ErrorTextOf(int code) const;
+  // text := the text of code; answers code.
+  int Answer(int code, std::string& text) const;
+  // The controller form of a host card number with CardNumFormat read afresh; nothing when the
+  // number, or the setting, cannot be converted.
+  std::optional<std::string> ControllerCard(const OleVariant& HostCard) const;
+  // Reads and checks a row of the cards table: 0, or the code of a bad profile or card number.
+  int ReadCardRow(const OleVariant& Cards, LONG Row, TCardRow& Card) const;
+  // The loops of the uploads and the deletion: items or controllers in order, up to the first
+  // failing code, which they answer (0 when everything was sent).
+  int UploadCardRows(const TStringList& IDs, std::int32_t LoadMode, const OleVariant& Cards);
+  int DeleteCardList(const TStringList& IDs, const TStringList& Cards);
+  int UploadTimeProfileRows(const TStringList& IDs, std::int32_t LoadMode, const OleVariant& Profiles);
+  int UploadHolidayDates(const TStringList& IDs, std::int32_t LoadMode, std::span<const TDateTime> Dates);
   // Runs command for each identifier in order and stops at the first failing code, whose text it
   // leaves in text; 0 when every command succeeded (or there was none).
   int ForEachController(const TStringList& IDs, std::string& text,

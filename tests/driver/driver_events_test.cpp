@@ -147,6 +147,10 @@ TEST_F(DriverEvents, CardTextInGetEventsFollowsTheSetting) {
   h.SetSetting("CardNumFormat", 1);
   const Json answer = GetEvents(Json::array());
   EXPECT_EQ(answer.at("out").at(0).at("rows")[3], Json::array({"1223476"}));
+  // Read for each record: a setting that is not a number fails only a call that has records.
+  h.SetSetting("CardNumFormat", "десять");
+  EXPECT_EQ(GetEvents(Json::array(), kFrom, Json{{"date", "2000-01-02T00:00:00"}}).at("result"), true);
+  EXPECT_EQ(GetEvents(Json::array()).at("out").at(0), 1001);
 }
 
 TEST_F(DriverEvents, AFailingHostCallbackLosesOnlyThatPush) {

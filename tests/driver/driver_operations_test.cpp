@@ -128,7 +128,7 @@ TEST_F(DriverOperations, SetDateTimeGivesEveryControllerTheSameClock) {
 }
 
 TEST_F(DriverOperations, StatusTableMapsTheStatusBits) {
-  h.Sim().Control(A, [](ctrlsim::SimController& c) { c.SetStatus(0x100C); });
+  h.Sim().Control(A, [](ctrlsim::SimController& c) { c.SetStatus(0x1008); });  // bit 3 without bit 2
   h.Sim().Control(B, [](ctrlsim::SimController& c) { c.SetStatus(0x2004); });
   h.Enable();
   Json answer = h.Fn("GetStatus", Json::array({Json::array({"1", "9", "2"})}));

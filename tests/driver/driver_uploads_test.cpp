@@ -17,15 +17,15 @@ class DriverUploads : public ::testing::Test {
     h.Enable();
   }
 
-  // UploadCards with one row per card: number, profiles, unused, flag.
+  // UploadCards with one row per card: number, profiles (default 1 and 2), unused, flag (default true).
   Json UploadCards(int loadMode, const Json& ids, const std::vector<Json>& numbers,
-                   const std::vector<Json>& profiles = {}) {
+                   const std::vector<Json>& profiles = {}, const std::vector<bool>& flags = {}) {
     Json n = Json::array(), p = Json::array(), u = Json::array(), f = Json::array();
     for (std::size_t i = 0; i < numbers.size(); ++i) {
       n.push_back(numbers[i]);
       p.push_back(i < profiles.size() ? profiles[i] : Profiles({1, 2}));
       u.push_back(nullptr);
-      f.push_back(true);
+      f.push_back(i < flags.size() ? flags[i] : true);
     }
     return h.Fn("UploadCards", Json::array({loadMode, ids, Table({n, p, u, f})}));
   }
@@ -53,6 +53,25 @@ class DriverUploads : public ::testing::Test {
 
 const std::string A = DriverHarness::kA;
 const std::string B = DriverHarness::kB;
+const Json kHolidays = Json::array({Json{{"date", "2025-01-01T00:00:00"}}, Json{{"date", "2025-05-09T00:00:00"}}});
+
+// Time-profile rows: number, Monday ... Saturday, Sunday, four times.
+Json ProfileRow(const Json& number, int dayField) {
+  Json row = Json::array({number});
+  for (int field = 1; field <= 7; ++field) row.push_back(field == dayField);
+  for (const char* t : {"08:00", "12:30", "13:15", "18:45"}) {
+    row.push_back(Json{{"date", std::string("1899-12-30T") + t + ":00"}});
+  }
+  return row;
+}
+
+Json ProfileTable(const std::vector<Json>& rows) {
+  std::vector<Json> fields(12, Json::array());
+  for (const Json& row : rows) {
+    for (std::size_t f = 0; f < 12; ++f) fields[f].push_back(row[f]);
+  }
+  return Table(fields);
+}
 
 TEST_F(DriverUploads, HexadecimalCardNumbersArePaddedOrCut) {
   const Json answer = UploadCards(1, Json::array({"1"}), {"12ab", "", "123456789A", 1234});
@@ -75,6 +94,14 @@ TEST_F(DriverUploads, AnInvalidCardNumberStopsWithEarlierRowsWritten) {
   for (const Json& bad : {Json("2147483648"), Json(""), Json("1A")}) {
     EXPECT_EQ(UploadCards(1, Json::array({"1"}), {bad}).at("out"), Fail(4504, "Неверный номер карты")) << bad;
   }
+  // The setting is read for each card it converts: one that is not a number fails that card alone.
+  h.SetSetting("CardNumFormat", "десять");
+  EXPECT_EQ(UploadCards(1, Json::array({"1"}), {"AA"}).at("out"), Fail(4504, "Неверный номер карты"));
+  EXPECT_EQ(UploadCards(1, Json::array({"1"}), {"AA"}, {Profiles({16})}).at("out").at(0), 4503);
+  EXPECT_EQ(UploadCards(1, Json::array({"1"}), {}).at("result"), true);
+  EXPECT_EQ(h.Fn("DeleteCards", Json::array({Json::array({"1"}), Json::array()})).at("result"), true);
+  EXPECT_EQ(h.Fn("DeleteCards", Json::array({Json::array({"1"}), Json::array({"AA"})})).at("out").at(0), 4504);
+  EXPECT_EQ(WrittenCards(), (Names{"000000AA"}));
 }
 
 TEST_F(DriverUploads, CardProfilesAreCheckedBeforeTheNumber) {
@@ -83,17 +110,19 @@ TEST_F(DriverUploads, CardProfilesAreCheckedBeforeTheNumber) {
   EXPECT_EQ(UploadCards(1, Json::array({"1"}), {"1"}, {Profiles({1, -1})}).at("out"), Fail(4503, text));
   EXPECT_EQ(UploadCards(1, Json::array({"1"}), {"1"}, {Profiles({257})}).at("out"), Fail(4503, text));
   EXPECT_TRUE(WrittenCards().empty());
-  // Profile 0 is accepted; a single element leaves the second profile 0.
-  ASSERT_EQ(UploadCards(1, Json::array({"1"}), {"1"}, {Profiles({0})}).at("result"), true);
-  ASSERT_EQ(UploadCards(1, Json::array({"1"}), {"2"}, {Profiles({15, 7})}).at("result"), true);
+  // A single element leaves the second profile 0; profile 0 is accepted; each card has its own flag.
+  ASSERT_EQ(UploadCards(1, Json::array({"1"}), {"1", "2"}, {Profiles({5}), Profiles({0, 15})}, {false, true})
+                .at("result"),
+            true);
   const auto commands = h.Sim().Commands(A);
   ASSERT_GE(commands.size(), 2u);
   const auto& first = commands[commands.size() - 2];
   const auto& second = commands.back();
-  EXPECT_EQ(first.profile1.value_or(99), 0);
+  EXPECT_EQ(first.profile1.value_or(99), 5);
   EXPECT_EQ(first.profile2.value_or(99), 0);
-  EXPECT_EQ(second.profile1.value_or(99), 15);
-  EXPECT_EQ(second.profile2.value_or(99), 7);
+  EXPECT_EQ(first.flag.value_or(true), false);
+  EXPECT_EQ(second.profile1.value_or(99), 0);
+  EXPECT_EQ(second.profile2.value_or(99), 15);
   EXPECT_EQ(second.flag.value_or(false), true);
 }
 
@@ -110,8 +139,7 @@ TEST_F(DriverUploads, OtherLoadModesSendNoClearing) {
 }
 
 TEST_F(DriverUploads, HolidaysRunControllersOutsideDatesInside) {
-  const Json dates = Json::array({Json{{"date", "2025-01-01T00:00:00"}}, Json{{"date", "2025-05-09T00:00:00"}}});
-  ASSERT_EQ(h.Fn("UploadHolidays", Json::array({0, Json::array({"1", "2"}), dates})).at("result"), true);
+  ASSERT_EQ(h.Fn("UploadHolidays", Json::array({0, Json::array({"1", "2"}), kHolidays})).at("result"), true);
   EXPECT_EQ(Sequence(), (Names{A + " ClearDates", A + " WriteDate", A + " WriteDate", B + " ClearDates",
                                B + " WriteDate", B + " WriteDate"}));
   const auto commands = h.Sim().Commands(B);
@@ -135,11 +163,21 @@ TEST_F(DriverUploads, DeleteCardsRunsCardsOutsideControllersInside) {
 
 TEST_F(DriverUploads, TheFirstFailingCommandStopsEverything) {
   h.Sim().Control(B, [](ctrlsim::SimController& c) { c.SetReply(ctrlsim::Reply::Nak); });
-  const Json answer = UploadCards(1, Json::array({"1", "2"}), {"C1", "C2"});
-  EXPECT_EQ(answer.at("result"), false);
-  EXPECT_EQ(answer.at("out").at(0), 1009);
-  // Card 1 went to A; B refused it three times; card 2 was never sent.
-  EXPECT_EQ(Sequence(), (Names{A + " WriteCard", B + " WriteCard", B + " WriteCard", B + " WriteCard"}));
+  const Json ids = Json::array({"1", "2"});
+  // What A got stays sent; B refuses the next command three times; nothing follows, neither the
+  // next item nor the next date.
+  const auto stopsAtB = [&](const Json& answer, Names sent, const std::string& refused) {
+    EXPECT_EQ(answer.at("out").at(0), 1009) << refused;
+    sent.insert(sent.end(), 3, B + " " + refused);
+    EXPECT_EQ(Sequence(), sent);
+    h.ClearSeen();
+  };
+  stopsAtB(UploadCards(1, ids, {"C1", "C2"}), {A + " WriteCard"}, "WriteCard");
+  stopsAtB(h.Fn("DeleteCards", Json::array({ids, Json::array({"C1", "C2"})})), {A + " DeleteCard"}, "DeleteCard");
+  stopsAtB(h.Fn("UploadTimeProfiles", Json::array({1, ids, ProfileTable({ProfileRow(3, 1), ProfileRow(4, 2)})})),
+           {A + " WriteTimeProfile"}, "WriteTimeProfile");
+  stopsAtB(h.Fn("UploadHolidays", Json::array({1, ids, kHolidays})), {A + " WriteDate", A + " WriteDate"},
+           "WriteDate");
 }
 
 TEST_F(DriverUploads, AnUnlistedControllerAnswers4501AtItsFirstCommand) {
@@ -168,41 +206,29 @@ TEST_F(DriverUploads, CardsThatAreNotATableAre1001) {
   EXPECT_TRUE(h.Seen().empty());
 }
 
-// Time-profile rows: number, Monday ... Saturday, Sunday, four times.
-Json ProfileRow(const Json& number, int dayField) {
-  Json row = Json::array({number});
-  for (int field = 1; field <= 7; ++field) row.push_back(field == dayField);
-  for (const char* t : {"08:00", "12:30", "13:15", "18:45"}) {
-    row.push_back(Json{{"date", std::string("1899-12-30T") + t + ":00"}});
-  }
-  return row;
-}
-
-Json ProfileTable(const std::vector<Json>& rows) {
-  std::vector<Json> fields(12, Json::array());
-  for (const Json& row : rows) {
-    for (std::size_t f = 0; f < 12; ++f) fields[f].push_back(row[f]);
-  }
-  return Table(fields);
-}
-
 TEST_F(DriverUploads, TimeProfilesCarryTheDaysWithSundayFirstAndStopAtABadNumber) {
-  const Json answer = h.Fn("UploadTimeProfiles",
-                           Json::array({0, Json::array({"1"}),
-                                        ProfileTable({ProfileRow(3, 7), ProfileRow(4, 1), ProfileRow(16, 2),
-                                                      ProfileRow(5, 3)})}));
+  // Profile n has only day field n set.
+  std::vector<Json> rows;
+  for (int n = 1; n <= 7; ++n) rows.push_back(ProfileRow(n, n));
+  rows.push_back(ProfileRow(16, 2));
+  rows.push_back(ProfileRow(5, 3));
+  const Json answer = h.Fn("UploadTimeProfiles", Json::array({0, Json::array({"1"}), ProfileTable(rows)}));
   EXPECT_EQ(answer.at("out").at(0), 4503);
-  EXPECT_EQ(Sequence(), (Names{A + " ClearTimeProfiles", A + " WriteTimeProfile", A + " ClearTimeProfiles",
-                               A + " WriteTimeProfile"}));
+  Names sequence;
+  for (int n = 1; n <= 7; ++n) sequence.insert(sequence.end(), {A + " ClearTimeProfiles", A + " WriteTimeProfile"});
+  EXPECT_EQ(Sequence(), sequence);
   const auto commands = h.Sim().Commands(A);
   std::vector<const ctrlsim::ReceivedCommand*> written;
+  std::vector<int> days;
   for (const auto& c : commands) {
-    if (c.name == "WriteTimeProfile") written.push_back(&c);
+    if (c.name != "WriteTimeProfile") continue;
+    written.push_back(&c);
+    days.push_back(c.days.value_or(0xFF));
   }
-  ASSERT_EQ(written.size(), 2u);
-  EXPECT_EQ(written[0]->profile.value_or(0), 3);
-  EXPECT_EQ(written[0]->days.value_or(0xFF), 0x01);  // field 7 (Sunday) is bit 0
-  EXPECT_EQ(written[1]->days.value_or(0xFF), 0x02);  // field 1 (Monday) is bit 1
+  ASSERT_EQ(written.size(), 7u);
+  EXPECT_EQ(written[2]->profile.value_or(0), 3);
+  // Sunday (field 7) is bit 0, Monday to Saturday (fields 1 to 6) bits 1 to 6.
+  EXPECT_EQ(days, (std::vector<int>{0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x01}));
   ASSERT_TRUE(written[0]->times.has_value());
   EXPECT_EQ((*written[0]->times)[1].hour, 12);
   EXPECT_EQ((*written[0]->times)[1].minute, 30);

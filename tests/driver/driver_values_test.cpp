@@ -92,8 +92,8 @@ TEST(DriverCardNumbers, DecimalForm) {
   EXPECT_EQ(NormalizeCardNumber("-1", 1), "FFFFFFFF");
   EXPECT_EQ(NormalizeCardNumber("2147483647", 1), "7FFFFFFF");
   EXPECT_EQ(NormalizeCardNumber("-2147483648", 5), "80000000");
-  EXPECT_EQ(NormalizeCardNumber("  42", 1), "0000002A");
-  for (const char* bad : {"2147483648", "-2147483649", "", "1A", "$FF", "0x10", "1,5", "- 1"}) {
+  EXPECT_EQ(NormalizeCardNumber(" \t+42", 1), "0000002A");
+  for (const char* bad : {"2147483648", "-2147483649", "", "1A", "$FF", "0x10", "1,5", "- 1", "12 ", "12\t", "12\n"}) {
     EXPECT_THROW(NormalizeCardNumber(bad, 1), EConvertError) << bad;
   }
 }
