@@ -5,18 +5,10 @@
 #include <algorithm>
 
 #include "platform/ole_variant.h"
+#include "platform/text.h"
 #include "platform/xml_document.h"
 
 namespace {
-
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // The characters of a UTF-8 text, each as its own slice.
 std::vector<std::string_view> Characters(std::string_view text) {

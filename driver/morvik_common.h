@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "framework/tavo2_lib.h"
 #include "platform/date_time.h"
 #include "platform/reactor.h"
 
@@ -20,8 +21,6 @@ struct TEvent {
   std::string Card;      // card number as 8 hexadecimal digits, or empty
 };
 using TEvents = std::vector<TEvent>;
-
-using TStringList = std::vector<std::string>;
 
 // The journal's filter while a read or delete runs.
 struct TEventFilter {

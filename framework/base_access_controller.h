@@ -13,8 +13,6 @@
 #include "platform/date_time.h"
 #include "platform/ole_variant.h"
 
-using TStringList = std::vector<std::string>;
-
 // One controller as the host sees it.
 struct TCtrlParams {
   std::string ID;

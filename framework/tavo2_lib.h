@@ -15,6 +15,9 @@
 #include "platform/ole_variant.h"
 #include "platform/oleauto.h"
 
+// A list of texts (controller identifiers, card numbers) as the host hands them over.
+using TStringList = std::vector<std::string>;
+
 // --- Method table ------------------------------------------------------------------------------
 // A function-kind handler: InData, OutData (both in and out), the time-out and the error text
 // (enters empty); answers the error code, 0 for success.

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <random>
 
+#include "platform/text.h"
+
 const IID IID_NULL = {0x00000000, 0x0000, 0x0000, {0, 0, 0, 0, 0, 0, 0, 0}};
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -52,12 +54,6 @@ GUID FromBytes(const std::uint8_t b[16]) {
   return g;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // Byte index at which a dash follows in the text form: after bytes 4, 6, 8 and 10.
 bool DashAfter(int byteIndex) {
@@ -100,8 +96,8 @@ bool StringToGuid(std::string_view text, GUID& guid) {
   std::size_t pos = 0;
   for (int i = 0; i < 16; ++i) {
     if (DashAfter(i) && text[pos++] != '-') return false;
-    const int high = HexValue(text[pos]);
-    const int low = HexValue(text[pos + 1]);
+    const int high = HexDigitValue(text[pos]);
+    const int low = HexDigitValue(text[pos + 1]);
     if (high < 0 || low < 0) return false;
     bytes[i] = static_cast<std::uint8_t>(high * 16 + low);
     pos += 2;

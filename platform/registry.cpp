@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/special_folders.h"
+#include "platform/text.h"
 #include "platform/unique_fd.h"
 
 namespace {
@@ -71,12 +72,6 @@ std::string Escape(const std::string& text, bool isName) {
   return out;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 std::optional<std::string> Unescape(const std::string& text) {
   std::string out;
@@ -87,8 +82,8 @@ std::optional<std::string> Unescape(const std::string& text) {
       continue;
     }
     if (i + 2 >= text.size()) return std::nullopt;
-    const int high = HexDigit(text[i + 1]);
-    const int low = HexDigit(text[i + 2]);
+    const int high = HexDigitValue(text[i + 1]);
+    const int low = HexDigitValue(text[i + 2]);
     if (high < 0 || low < 0) return std::nullopt;
     out += static_cast<char>(high * 16 + low);
     i += 2;

@@ -9,6 +9,15 @@
 #include "platform/export.h"
 #include "platform/oleauto.h"
 
+// Upper-case hexadecimal digits, and the value of one digit of either case (-1 for anything else).
+inline constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 TAVO_PLATFORM_API std::u16string Utf8ToUtf16(std::string_view utf8);
 TAVO_PLATFORM_API std::string Utf16ToUtf8(std::u16string_view utf16);
 
