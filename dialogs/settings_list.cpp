@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <limits>
 
 #include "dialogs/control_utils.h"
 #include "dialogs/dialog_strings.h"
@@ -51,6 +52,8 @@ TfrmSettingsList::TfrmSettingsList(TBaseDevice* Device, QWidget* parent)
   FModel = model;
   SetUpTableView(*ui->lvSettings, model);
   FEditor = ui->edEdit;
+  // A value is taken whole, however long (a list of many controllers is one value).
+  ui->edEdit->setMaxLength(std::numeric_limits<int>::max());
   ui->edEdit->hide();
   ui->cbEdit->hide();
 
