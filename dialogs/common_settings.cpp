@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QShortcut>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <QWhatsThis>
 
@@ -29,11 +30,17 @@ QString& HelpModuleOverride() {
 // The help id a widget carries (0 when none).
 int HelpIdOf(const QWidget* widget) { return widget->property(kHelpIdProperty).toInt(); }
 
+// Whether the widget is a control of a form rather than a Qt-internal part of one. A toolbar's
+// button stands for its action: its hint is the action's.
+bool IsControl(const QWidget* widget) {
+  if (const auto* button = qobject_cast<const QToolButton*>(widget); button && button->defaultAction())
+    return true;
+  return !widget->objectName().isEmpty() && !widget->objectName().startsWith(QLatin1String("qt_"));
+}
+
 // The control a Qt-internal part belongs to (a list's viewport, a page control's tab bar).
 QWidget* OwningControl(QWidget* widget) {
-  while (widget != nullptr && !widget->isWindow() &&
-         (widget->objectName().isEmpty() || widget->objectName().startsWith(QLatin1String("qt_"))))
-    widget = widget->parentWidget();
+  while (widget != nullptr && !widget->isWindow() && !IsControl(widget)) widget = widget->parentWidget();
   return widget;
 }
 
@@ -65,6 +72,7 @@ TfrmCommonSettings::TfrmCommonSettings(TBaseDevice* Device,
   ui->btnSetDefault->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(ui->btnOK, &QPushButton::clicked, this, &QDialog::accept);
   connect(ui->btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  KeepOpenOnEnterAndEsc(this);
   connect(ui->miReset, &QAction::triggered, this, [this] { RunHandler(this, [this] { miResetClick(); }); });
   connect(ui->miDeviceTest, &QAction::triggered, this, [this] { RunHandler(this, [this] { miDeviceTestClick(); }); });
   connect(ui->miSettingsList, &QAction::triggered, this,
@@ -192,16 +200,6 @@ void TfrmCommonSettings::done(int result) {
     FDevice->RestoreSettings();
   }
   QDialog::done(result);
-}
-
-void TfrmCommonSettings::keyPressEvent(QKeyEvent* event) {
-  // Neither Enter nor Esc closes the dialog.
-  const int key = event->key();
-  if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) {
-    event->accept();
-    return;
-  }
-  QDialog::keyPressEvent(event);
 }
 
 bool TfrmCommonSettings::eventFilter(QObject* watched, QEvent* event) {

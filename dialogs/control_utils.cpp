@@ -1,5 +1,7 @@
 #include "dialogs/control_utils.h"
 
+#include <QDialog>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
@@ -9,6 +11,38 @@ void SetChildControlsEnabled(QWidget* parent, bool enabled) {
   if (parent == nullptr) return;
   const auto children = parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
   for (QWidget* child : children) child->setEnabled(enabled);
+}
+
+namespace {
+
+class TCloseKeyFilter : public QObject {
+ public:
+  explicit TCloseKeyFilter(QDialog* dialog) : QObject(dialog) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched != parent() || event->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Escape && key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+    event->accept();
+    return true;
+  }
+};
+
+}  // namespace
+
+void KeepOpenOnEnterAndEsc(QDialog* dialog) {
+  if (dialog != nullptr) dialog->installEventFilter(new TCloseKeyFilter(dialog));  // owned by the dialog
+}
+
+void FocusFirstControl(QWidget* form) {
+  if (form == nullptr) return;
+  for (QWidget* control = form->nextInFocusChain(); control != form; control = control->nextInFocusChain()) {
+    if ((control->focusPolicy() & Qt::TabFocus) != 0 && control->isEnabled() && control->isVisibleTo(form)) {
+      control->setFocus(Qt::TabFocusReason);
+      return;
+    }
+  }
 }
 
 void SetNumericEdit(QLineEdit* edit) {

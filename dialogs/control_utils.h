@@ -1,12 +1,20 @@
 // Small helpers on widgets that several forms use.
 #pragma once
 
+class QDialog;
 class QWidget;
 class QLineEdit;
 
 // Sets the enabled state of every direct child widget of parent, first to last; grandchildren keep
 // their own state (they still follow a disabled parent on screen).
 void SetChildControlsEnabled(QWidget* parent, bool enabled);
+
+// Keeps Enter and Esc from closing a dialog that has neither a default nor a cancel button: the
+// keys that no control took end at the dialog.
+void KeepOpenOnEnterAndEsc(QDialog* dialog);
+
+// Gives the focus to the first control of the form's tab order that takes it from the keyboard.
+void FocusFirstControl(QWidget* form);
 
 // Makes the edit accept digits only, typed or pasted, and at most two of them (0 to 99). Text put
 // in by the program is not cut: a stored value of three digits is shown as it is.

@@ -45,6 +45,9 @@ std::array<TfrmControllerParams::TBoxGroup, kFlagGroupCount> TfrmControllerParam
 void TfrmControllerParams::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   for (QLineEdit* edit : TimeEdits()) SetNumericEdit(edit);
+  // The dialog opens with the focus on the first control of its tab order ("Записать в контроллер"),
+  // not on the default button.
+  if (focusWidget() == nullptr) FocusFirstControl(this);
 }
 
 void TfrmControllerParams::LoadFromController() {

@@ -8,6 +8,24 @@
 
 namespace {
 
+// Puts the text into the box. Lines of tab-separated columns (the device test's list of controllers)
+// become the rows of a table: one line a row, columns aligned, a row never wrapped.
+void SetBoxText(QMessageBox& box, const QString& text) {
+  if (!text.contains(QLatin1Char('\t'))) {
+    box.setText(text);
+    return;
+  }
+  QString rows;
+  for (const QString& line : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+    rows += QLatin1String("<tr>");
+    for (const QString& cell : line.split(QLatin1Char('\t')))
+      rows += QLatin1String("<td nowrap style=\"padding-right: 12px\">") + cell.toHtmlEscaped() + QLatin1String("</td>");
+    rows += QLatin1String("</tr>");
+  }
+  box.setTextFormat(Qt::RichText);
+  box.setText(QLatin1String("<table cellspacing=\"0\" cellpadding=\"0\">") + rows + QLatin1String("</table>"));
+}
+
 class TDesktopUiServices : public TUiServices {
  public:
   ~TDesktopUiServices() override {
@@ -17,7 +35,8 @@ class TDesktopUiServices : public TUiServices {
   }
 
   void MessageBox(QWidget* parent, const QString& text, QMessageBox::Icon icon) override {
-    QMessageBox box(icon, QString(), text, QMessageBox::Ok, parent);
+    QMessageBox box(icon, QString(), QString(), QMessageBox::Ok, parent);
+    SetBoxText(box, text);
     box.exec();
   }
 

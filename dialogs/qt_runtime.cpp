@@ -7,8 +7,15 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTranslator>
+#include <dlfcn.h>
+
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "dialogs/dialog_strings.h"
 #include "driver/morvik_common.h"
@@ -17,12 +24,94 @@
 
 namespace {
 
-bool HasDisplay() {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return true;
+// The platform entries that Qt would be asked to try, in order: those of QT_QPA_PLATFORM (a list
+// separated by ';', each a plugin name with optional ":arguments"), else Wayland when
+// WAYLAND_DISPLAY is set and X11 when DISPLAY is.
+std::vector<std::string> PlatformCandidates() {
+  std::vector<std::string> candidates;
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform != nullptr && *platform != '\0') {
+    std::string_view rest(platform);
+    while (!rest.empty()) {
+      const std::size_t end = std::min(rest.find(';'), rest.size());
+      if (end > 0) candidates.emplace_back(rest.substr(0, end));
+      rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+    return candidates;
   }
-  return false;
+  for (const auto& [variable, plugin] : {std::pair{"WAYLAND_DISPLAY", "wayland"}, std::pair{"DISPLAY", "xcb"}}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') candidates.emplace_back(plugin);
+  }
+  return candidates;
+}
+
+// A client library that the platform plugin itself loads; unloaded again when done.
+class TClientLibrary {
+ public:
+  explicit TClientLibrary(const char* name) : FHandle(dlopen(name, RTLD_NOW | RTLD_LOCAL)) {}
+  ~TClientLibrary() {
+    if (FHandle != nullptr) dlclose(FHandle);
+  }
+  TClientLibrary(const TClientLibrary&) = delete;
+  TClientLibrary& operator=(const TClientLibrary&) = delete;
+  template <typename F>
+  F* Function(const char* name) const {
+    return FHandle == nullptr ? nullptr : reinterpret_cast<F*>(dlsym(FHandle, name));
+  }
+
+ private:
+  void* FHandle;
+};
+
+// Whether an X server answers on DISPLAY: a connection made (and closed) the way Qt's plugin makes
+// it, authentication included. Without the client library the plugin cannot load either.
+bool X11DisplayAnswers() {
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr || *display == '\0') return false;
+  const TClientLibrary xcb("libxcb.so.1");
+  auto* connect = xcb.Function<void*(const char*, int*)>("xcb_connect");
+  auto* hasError = xcb.Function<int(void*)>("xcb_connection_has_error");
+  auto* disconnect = xcb.Function<void(void*)>("xcb_disconnect");
+  if (connect == nullptr || hasError == nullptr || disconnect == nullptr) return false;
+  void* connection = connect(display, nullptr);
+  const bool answers = hasError(connection) == 0;
+  disconnect(connection);  // also frees the object of a failed connection
+  return answers;
+}
+
+// Whether a Wayland compositor answers on WAYLAND_DISPLAY (or its default socket).
+bool WaylandDisplayAnswers() {
+  const TClientLibrary wayland("libwayland-client.so.0");
+  auto* connect = wayland.Function<void*(const char*)>("wl_display_connect");
+  auto* disconnect = wayland.Function<void(void*)>("wl_display_disconnect");
+  if (connect == nullptr || disconnect == nullptr) return false;
+  void* display = connect(nullptr);
+  if (display == nullptr) return false;
+  disconnect(display);
+  return true;
+}
+
+// Whether the platform entry can show windows. Qt ends the whole process when no platform of its
+// list starts, so the two display servers are asked first; other platforms (offscreen, vnc,
+// framebuffers) need no server to be asked.
+bool PlatformAnswers(const std::string& entry) {
+  const std::string plugin = entry.substr(0, entry.find(':'));
+  if (plugin == "xcb") return X11DisplayAnswers();
+  if (plugin.starts_with("wayland")) return WaylandDisplayAnswers();
+  return true;
+}
+
+// The platform entries that can show windows, as the ';'-separated list for Qt's -platform option;
+// empty when none can.
+std::string ReachablePlatforms() {
+  std::string reachable;
+  for (const std::string& entry : PlatformCandidates()) {
+    if (!PlatformAnswers(entry)) continue;
+    if (!reachable.empty()) reachable += ';';
+    reachable += entry;
+  }
+  return reachable;
 }
 
 bool& Started() {
@@ -41,11 +130,16 @@ void LoadTranslations(QCoreApplication& app) {
   }
 }
 
-QApplication* CreateApplication() {
+// Qt is told to try only the platforms that answered, so that it never meets a display that would
+// make it end the process.
+QApplication* CreateApplication(const std::string& platforms) {
   // QApplication keeps references to argc and argv for its whole life.
-  static int argc = 1;
+  static std::string platformList;
+  platformList = platforms;
+  static int argc = 3;
   static char name[] = "tavoeq";
-  static char* argv[] = {name, nullptr};
+  static char option[] = "-platform";
+  static char* argv[] = {name, option, platformList.data(), nullptr};
   // Deliberately never destroyed (see the header); reachable through qApp.
   auto app = std::make_unique<QApplication>(argc, argv);
   LoadTranslations(*app);
@@ -75,8 +169,9 @@ void EnsureQtApplication() {
   if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
     if (QCoreApplication::instance() != nullptr)
       throw Exception(std::string(dialog_strings::SNoWidgetApplication));
-    if (!HasDisplay()) throw Exception(std::string(dialog_strings::SNoDisplay));
-    CreateApplication();
+    const std::string platforms = ReachablePlatforms();
+    if (platforms.empty()) throw Exception(std::string(dialog_strings::SNoDisplay));
+    CreateApplication(platforms);
   }
   Started() = true;
   // Qt's widgets live on the application's thread only; anywhere else Qt would abort the process.

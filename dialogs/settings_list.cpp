@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <limits>
 
 #include "dialogs/control_utils.h"
 #include "dialogs/dialog_strings.h"
@@ -51,6 +52,8 @@ TfrmSettingsList::TfrmSettingsList(TBaseDevice* Device, QWidget* parent)
   FModel = model;
   SetUpTableView(*ui->lvSettings, model);
   FEditor = ui->edEdit;
+  // A value is taken whole, however long (a list of many controllers is one value).
+  ui->edEdit->setMaxLength(std::numeric_limits<int>::max());
   ui->edEdit->hide();
   ui->cbEdit->hide();
 
@@ -67,6 +70,7 @@ TfrmSettingsList::TfrmSettingsList(TBaseDevice* Device, QWidget* parent)
   connect(ui->btnDefault, &QPushButton::clicked, this, [this] { btnDefaultClick(); });
   connect(ui->btnOK, &QPushButton::clicked, this, &QDialog::accept);
   connect(ui->btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  KeepOpenOnEnterAndEsc(this);
 }
 
 TfrmSettingsList::~TfrmSettingsList() = default;
@@ -176,16 +180,6 @@ bool TfrmSettingsList::eventFilter(QObject* watched, QEvent* event) {
     if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) EndEdit(false);
   }
   return QDialog::eventFilter(watched, event);
-}
-
-void TfrmSettingsList::keyPressEvent(QKeyEvent* event) {
-  // Neither Enter nor Esc closes the window.
-  const int key = event->key();
-  if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) {
-    event->accept();
-    return;
-  }
-  QDialog::keyPressEvent(event);
 }
 
 void TfrmSettingsList::done(int result) {

@@ -30,7 +30,6 @@ class TfrmSettingsList : public QDialog {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   int SelectedRow() const;

@@ -1,6 +1,7 @@
 #include "tests/dialogs/qt_test_support.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPixmap>
@@ -18,6 +19,11 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   }
   return true;
+}
+
+bool HourglassShown() {
+  const QCursor* cursor = QApplication::overrideCursor();
+  return cursor != nullptr && cursor->shape() == Qt::WaitCursor;
 }
 
 QPointer<QTimer> WhenModalOpens(std::function<void(QWidget*)> action, const QWidget* except,

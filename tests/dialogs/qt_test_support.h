@@ -20,6 +20,9 @@ void StartQt();
 bool WaitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
+// Whether the hourglass cursor shows now.
+bool HourglassShown();
+
 // Runs `action` on the first active modal widget other than `except` that shows within the
 // limit, from inside its loop. The watch ends by itself; StopWatching ends it earlier.
 QPointer<QTimer> WhenModalOpens(std::function<void(QWidget*)> action, const QWidget* except = nullptr,
@@ -35,13 +38,17 @@ struct TRecordingServices : TUiServices {
   };
   std::vector<Box> Boxes;
   std::vector<QString> WebAddresses;
+  std::vector<bool> HourglassAtOpen;  // per opened address: whether the hourglass showed meanwhile
   std::vector<QString> HelpFiles;
   std::vector<std::pair<QString, THHPopup>> Popups;
 
   void MessageBox(QWidget*, const QString& text, QMessageBox::Icon icon) override {
     Boxes.push_back({text, icon});
   }
-  void OpenWebAddress(const QString& address) override { WebAddresses.push_back(address); }
+  void OpenWebAddress(const QString& address) override {
+    WebAddresses.push_back(address);
+    HourglassAtOpen.push_back(HourglassShown());
+  }
   void OpenHelpFile(const QString& file) override { HelpFiles.push_back(file); }
   void ShowTextPopup(const QString& topicFile, const THHPopup& popup) override {
     Popups.emplace_back(topicFile, popup);

@@ -189,13 +189,13 @@ TEST_F(DriverInProcess, DeviceTestListsTheControllersInABox) {
   std::string text = "stale";
   EXPECT_TRUE(driver->DeviceTest(text));
   h.Enable();
-  h.Sim().Control(B, [](ctrlsim::SimController& c) { c.SetOffline(true); });
+  driver->NetDevice().Controllers.GetItem(1)->SetOnline(false);  // as a poll without answer leaves it
   EXPECT_TRUE(driver->DeviceTest(text));
   EXPECT_EQ(text, "");
   SetMessageBoxes(std::move(previous));
   ASSERT_EQ(texts.size(), 2u);
   EXPECT_EQ(texts[0], "");
-  EXPECT_EQ(texts[1], "1\tДверь 1\t127.0.0.2\tВкл.\r\n2\tДверь 2\t127.0.0.3\tВкл.\r\n");
+  EXPECT_EQ(texts[1], "1\tДверь 1\t127.0.0.2\tВкл.\r\n2\tДверь 2\t127.0.0.3\tВыкл.\r\n");
 }
 
 TEST_F(DriverInProcess, WriteControllerConfigLeavesTheDeviceDisconnectedWithAnEmptyList) {

@@ -24,6 +24,7 @@ struct TWrite {
   std::string IP;
   TConfigBytes Config{};
   bool ControlsEnabled = true;
+  bool Hourglass = false;
 };
 
 class ControllerParams : public ::testing::Test {
@@ -36,7 +37,8 @@ class ControllerParams : public ::testing::Test {
   void Open() {
     dialog = std::make_unique<TfrmControllerParams>(nullptr, &controller);
     dialog->SetConfigWriter([this](const std::string& ip, const TConfigBytes& config, std::string& text) {
-      writes.push_back({ip, config, dialog->Form().gbMain->isEnabled() && dialog->Form().btnSave->isEnabled()});
+      writes.push_back({ip, config, dialog->Form().gbMain->isEnabled() && dialog->Form().btnSave->isEnabled(),
+                        HourglassShown()});
       if (throwOnWrite) throw Exception("socket gone");
       text = writeText;
       return writeCode;
@@ -106,6 +108,7 @@ TEST_F(ControllerParams, WriteDisablesTheControlsUsesTheTypedAddressAndStoresOnl
   ASSERT_EQ(writes.size(), 1u);
   EXPECT_EQ(writes[0].IP, "10.0.0.9");
   EXPECT_FALSE(writes[0].ControlsEnabled);
+  EXPECT_TRUE(writes[0].Hourglass);
   EXPECT_EQ(writes[0].Config[2], 0x80 | 42);
   EXPECT_EQ(controller.Config[2], 0x80 | 42);
   EXPECT_EQ(controller.IPAddr, "10.0.0.7");
@@ -188,9 +191,10 @@ TEST_F(ControllerParams, EscClosesWithoutStoringEnterClosesWithOk) {
   EXPECT_EQ(controller.Name, "Changed");
 }
 
-TEST_F(ControllerParams, SaveIsFirstInTheTabOrder) {
+TEST_F(ControllerParams, OpensWithTheFocusOnSaveTheFirstOfTheTabOrder) {
   dialog->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+  EXPECT_EQ(QApplication::focusWidget(), form().btnSave);
   EXPECT_EQ(form().btnSave->nextInFocusChain(), form().edID);
 }
 

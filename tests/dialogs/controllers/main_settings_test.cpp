@@ -6,6 +6,8 @@
 #include <QTableView>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolBar>
+#include <QWhatsThis>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -49,6 +51,9 @@ class ControllerListPage : public ::testing::Test {
   int Rows() { return view()->model()->rowCount(); }
   // Runs the action; the parameters dialog it opens gets `inDialog`, which must close it.
   bool WithParams(QAction* action, std::function<void(TfrmControllerParams&)> inDialog) {
+    return WithParams([action] { action->trigger(); }, std::move(inDialog));
+  }
+  bool WithParams(const std::function<void()>& start, std::function<void(TfrmControllerParams&)> inDialog) {
     auto opened = std::make_shared<bool>(false);
     QPointer<QTimer> watch = WhenModalOpens([opened, inDialog](QWidget* modal) {
       auto* params = dynamic_cast<TfrmControllerParams*>(modal);
@@ -56,7 +61,7 @@ class ControllerListPage : public ::testing::Test {
       *opened = true;
       inDialog(*params);
     }, dialog.get(), std::chrono::milliseconds(500));
-    action->trigger();
+    start();
     StopWatching(watch);
     return *opened;
   }
@@ -171,12 +176,39 @@ TEST_F(ControllerListPage, DuplicatesAreKeptAndOnlyAnAppliedDialogStoresTheList)
   EXPECT_EQ(stored.Count(), 2);
 }
 
-TEST_F(ControllerListPage, TheActionsCarryTheirShortcuts) {
-  Open();
-  EXPECT_EQ(page->Form().acAdd->shortcut(), QKeySequence(Qt::Key_Insert));
-  EXPECT_EQ(page->Form().acDel->shortcut(), QKeySequence(Qt::Key_Delete));
-  EXPECT_EQ(page->Form().acEdit->shortcut(), QKeySequence(Qt::Key_Return));
-  EXPECT_EQ(page->Form().acAdd->text(), QString::fromUtf8("Добавить"));
+TEST_F(ControllerListPage, TheToolbarAnswersItsKeysAndItsButtonsGiveTheirHintsAsHelp) {
+  Open(ListXml({{"1", "10.0.0.1"}, {"2", "10.0.0.2"}}));
+  view()->selectRow(0);
+  const auto press = [this](Qt::Key key) {
+    return [this, key] {
+      dialog->activateWindow();  // the offscreen platform does not give it back after a modal one
+      ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+      view()->setFocus();
+      QTest::keyClick(view(), key);
+    };
+  };
+  EXPECT_TRUE(WithParams(press(Qt::Key_Return), [](TfrmControllerParams& params) {
+    params.Form().edName->setText("Edited");
+    params.done(QDialog::Accepted);
+  }));
+  EXPECT_EQ(Cell(0, 1), "Edited");
+  EXPECT_TRUE(WithParams(press(Qt::Key_Insert), [](TfrmControllerParams& params) { params.done(QDialog::Accepted); }));
+  EXPECT_EQ(Rows(), 3);
+  view()->selectRow(0);
+  press(Qt::Key_Delete)();
+  EXPECT_EQ(Rows(), 2);
+  EXPECT_EQ(Cell(0, 0), "2");
+  // What's This on a toolbar button: the button's hint at its corner.
+  for (QAction* action : {page->Form().acAdd, page->Form().acDel, page->Form().acEdit}) {
+    QWidget* button = page->Form().ActionToolBar1->widgetForAction(action);
+    QWhatsThis::enterWhatsThisMode();
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(3, 3));
+    QWhatsThis::leaveWhatsThisMode();
+    ASSERT_FALSE(services->Popups.empty());
+    EXPECT_EQ(services->Popups.back().second.pszText, action->text());
+    EXPECT_EQ(services->Popups.back().second.pt, button->mapToGlobal(QPoint(0, 0)));
+  }
+  EXPECT_EQ(Rows(), 2);
 }
 
 TEST_F(ControllerListPage, AReloadOfAnUnreadableSettingRaises) {

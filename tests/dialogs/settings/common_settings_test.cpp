@@ -217,9 +217,15 @@ TEST_F(CommonSettings, DeviceTestRunsWithThePagesValuesAndLeavesTheDeviceDisable
   dialog->show();
   static_cast<TSmallPage*>(dialog->Pages()[0])->Edit->setText("123");
   std::string seen;
-  device->OnTest = [&] { seen = device->GetSettingAsString("EventRecCount"); };
+  bool hourglass = false;
+  device->OnTest = [&] {
+    seen = device->GetSettingAsString("EventRecCount");
+    hourglass = HourglassShown();
+  };
   dialog->Form().miDeviceTest->trigger();
   EXPECT_EQ(seen, "123");
+  EXPECT_TRUE(hourglass);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_EQ(device->Calls, (std::vector<std::string>{"connect", "test", "disconnect"}));
   EXPECT_EQ(Setting("EventRecCount"), "5000");
   EXPECT_EQ(static_cast<TSmallPage*>(dialog->Pages()[0])->Edit->text(), "123");
@@ -309,6 +315,7 @@ TEST_F(CommonSettings, TheLogoOpensTheWebAddressWithAnHourglassMeanwhile) {
   QTest::mouseClick(dialog->Form().imgLogo, Qt::LeftButton);
   ASSERT_EQ(services->WebAddresses.size(), 1u);
   EXPECT_EQ(services->WebAddresses[0], "http://example.invalid/");
+  EXPECT_EQ(services->HourglassAtOpen, std::vector<bool>{true});
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 

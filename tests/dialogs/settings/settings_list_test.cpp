@@ -20,6 +20,7 @@ namespace {
 constexpr int kDefaultTimeOut = 0;
 constexpr int kEventLogEnabled = 1;
 constexpr int kDebugLogEnabled = 2;
+constexpr int kControllersList = 3;
 constexpr int kCardNumFormat = 4;
 constexpr int kEventRecCount = 5;
 
@@ -108,6 +109,14 @@ TEST_F(SettingsList, F2OnANumberStoresTheTypedTextAsAString) {
   edit->setText("abc");
   grid->EndEdit(false);
   EXPECT_EQ(Entry(kCardNumFormat).Value.AsString(), "abc");
+  // A long value (the list of many controllers) is edited and stored whole.
+  const std::string list(500000, 'c');
+  Entry(kControllersList).Value = OleVariant(list);
+  Select(kControllersList);
+  QTest::keyClick(view(), Qt::Key_Return);
+  QTest::keyClicks(edit, "!");
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(Entry(kControllersList).Value.AsString(), list + "!");
 }
 
 TEST_F(SettingsList, EscInTheEditorKeepsTheValueAndReturnsToTheList) {
