@@ -483,6 +483,8 @@ std::u16string OleVariant::AsUtf16() const {
   return std::u16string(text.bstrVal, SysStringLen(text.bstrVal));
 }
 
+OleVariant OleVariant::ChangedTo(VARTYPE vt) const { return Converted(*this, vt); }
+
 IDispatch* OleVariant::AsDispatch() const noexcept {
   const VARIANT& v = Deref();
   IUnknown* unknown = nullptr;
