@@ -1,5 +1,8 @@
 #include "framework/base_device.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "framework/equipment_errors.h"
 
 namespace {
@@ -7,6 +10,14 @@ namespace {
 constexpr std::int32_t kInvalidParams = 1004;
 constexpr std::int32_t kNotSupported = 1003;
 constexpr std::int32_t kCancelled = 201;
+
+// Creates the folder with its parents; a folder that cannot be made leaves the log beside the
+// module, as for any missing log folder.
+void CreateFolder(const std::string& folder) {
+  if (folder.empty()) return;
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);
+}
 
 void PutResultText(SAFEARRAY* Params, std::int32_t code, const std::string& text) {
   SafeArrayPutVariant(Params, 1, OleVariant(ErrorText(code, text)).Raw());
@@ -164,7 +175,11 @@ std::int32_t TBaseDevice::Disable(OleVariant&, OleVariant&, std::int32_t, std::s
 std::int32_t TBaseDevice::DoEnable(std::string& ErrText) {
   ErrText.clear();
   FLogPath = FDevicesFolder;
-  SetDebugLogEnabled(GetSettingAsBoolean("DebugLogEnabled"));
+  const bool logOn = GetSettingAsBoolean("DebugLogEnabled");
+  // The header is the first thing written: the device's folder must be there for it, or it would
+  // land beside the module while the rest of the log goes to the device's folder.
+  if (logOn) CreateFolder(FLogPath);
+  SetDebugLogEnabled(logOn);
   ErrText.clear();
   const std::int32_t code = DeviceConnect(ErrText);
   if (code != 0 && ErrText.empty()) ErrText = GetErrorDescription(code);

@@ -1,6 +1,5 @@
 #include "framework/tavo2_lib.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -134,21 +133,14 @@ void AssignScalar(VARIANT& dest, const VARIANT* valuePtr) {
     case VT_UI2: *dest.puiVal = static_cast<USHORT>(value.AsInteger()); break;
     case VT_I4: *dest.plVal = value.AsInteger(); break;
     case VT_UI4: *dest.pulVal = ToUInt32Bits(value); break;
-    case VT_R4: *dest.pfltVal = static_cast<float>(value.AsDouble()); break;
+    case VT_R4: *dest.pfltVal = value.ChangedTo(VT_R4).Raw().fltVal; break;
     case VT_R8: *dest.pdblVal = value.AsDouble(); break;
     case VT_DATE: *dest.pdate = value.AsDouble(); break;
-    case VT_CY:
-      if (value.DerefType() == VT_CY) {
-        *dest.pcyVal = value.Deref().cyVal;
-      } else {
-        dest.pcyVal->int64 = std::llround(value.AsDouble() * 10000.0);
-      }
-      break;
+    case VT_CY: *dest.pcyVal = value.ChangedTo(VT_CY).Raw().cyVal; break;
     case VT_BSTR: {
-      std::u16string text = value.AsUtf16();
-      BSTR fresh = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+      VARIANT text = value.ChangedTo(VT_BSTR).Detach();  // Null has no text: it raises
       SysFreeString(*dest.pbstrVal);
-      *dest.pbstrVal = fresh;
+      *dest.pbstrVal = text.bstrVal;
       break;
     }
     case VT_BOOL: *dest.pboolVal = value.AsBoolean() ? VARIANT_TRUE : VARIANT_FALSE; break;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/exceptions.h"
+#include "platform/ole_types.h"
 #include "platform/platform_strings.h"
 #include "platform/text.h"
 
@@ -38,34 +39,7 @@ void CheckCopy(HRESULT hr, VARTYPE vt) {
   }
 }
 
-const char* BaseTypeName(VARTYPE vt) {
-  switch (vt) {
-    case VT_EMPTY: return "Empty";
-    case VT_NULL: return "Null";
-    case VT_I2: return "Smallint";
-    case VT_I4: return "Integer";
-    case VT_R4: return "Single";
-    case VT_R8: return "Double";
-    case VT_CY: return "Currency";
-    case VT_DATE: return "Date";
-    case VT_BSTR: return "String";
-    case VT_DISPATCH: return "Dispatch";
-    case VT_ERROR: return "Error";
-    case VT_BOOL: return "Boolean";
-    case VT_VARIANT: return "Variant";
-    case VT_UNKNOWN: return "Unknown";
-    case VT_DECIMAL: return "Decimal";
-    case VT_I1: return "ShortInt";
-    case VT_UI1: return "Byte";
-    case VT_UI2: return "Word";
-    case VT_UI4: return "LongWord";
-    case VT_I8: return "Int64";
-    case VT_UI8: return "UInt64";
-    case VT_INT: return "Int";
-    case VT_UINT: return "UInt";
-    default: return nullptr;
-  }
-}
+const char* BaseTypeName(VARTYPE vt) { return ole_types::Facts(vt).name; }
 
 bool IsIntegral(VARTYPE vt) {
   switch (vt) {
@@ -482,6 +456,8 @@ std::u16string OleVariant::AsUtf16() const {
   if (text.vt != VT_BSTR || !text.bstrVal) return {};
   return std::u16string(text.bstrVal, SysStringLen(text.bstrVal));
 }
+
+OleVariant OleVariant::ChangedTo(VARTYPE vt) const { return Converted(*this, vt); }
 
 IDispatch* OleVariant::AsDispatch() const noexcept {
   const VARIANT& v = Deref();

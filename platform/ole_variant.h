@@ -89,6 +89,9 @@ class TAVO_PLATFORM_API OleVariant {
   TDateTime AsDate() const;
   std::string AsString() const;
   std::u16string AsUtf16() const;
+  // The value converted by the standard rules into a variant of type vt; raises as the readers
+  // above do (EVariantOverflowError for a value out of vt's range).
+  OleVariant ChangedTo(VARTYPE vt) const;
   // The interface of a VT_DISPATCH (or VT_UNKNOWN answering IDispatch), no reference added;
   // nullptr otherwise.
   IDispatch* AsDispatch() const noexcept;

@@ -19,6 +19,7 @@ using fwtest::ErrorTextOf;
 class RecordingAC : public TBaseAC {
  public:
   std::int32_t answer = 0;
+  std::string answerText;  // the text an inner operation leaves
   std::string lastOp;
   int calls = 0;
   TStringList ids, cards;
@@ -83,10 +84,11 @@ class RecordingAC : public TBaseAC {
     return Seen("DoDeleteCards", t);
   }
   std::int32_t DoGetEvents(const TStringList& i, std::int32_t t, TDateTime s, TDateTime e,
-                           TCtrlEvents& out, std::string&) override {
+                           TCtrlEvents& out, std::string& text) override {
     ids = i;
     start = s;
     end = e;
+    text = answerText;
     for (const TCtrlEvent& ev : events) *out.Add() = ev;
     return Seen("DoGetEvents", t);
   }
@@ -280,10 +282,16 @@ TEST_F(AccessController, SetDateTimeConvertsAndRefusesAMissingDate) {
 
 TEST_F(AccessController, InnerCodeAndTextTravelBack) {
   ac->answer = 4501;
+  ac->answerText = "нет ответа от контроллера 2";
   auto r = CallFunction(dispatch, "GetEvents", List({Ids(), D(1), D(2)}));
+  EXPECT_FALSE(r.result.AsBoolean());
   EXPECT_EQ(ErrorCodeOf(r.outData), 4501);
+  EXPECT_EQ(ErrorTextOf(r.outData), "нет ответа от контроллера 2");
   EXPECT_EQ(ac->start, 1);
   EXPECT_EQ(ac->end, 2);
+  ac->answerText.clear();  // an inner operation with nothing to say gets the table's text
+  r = CallFunction(dispatch, "GetEvents", List({Ids(), D(1), D(2)}));
+  EXPECT_EQ(ErrorTextOf(r.outData), ErrorText(4501));
 }
 
 TEST_F(AccessController, GetDateTimeIsAlways1003) {

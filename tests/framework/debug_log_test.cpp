@@ -43,8 +43,7 @@ class DebugLog : public ::testing::Test {
     ASSERT_EQ(init.Call(dispatch, "Init"), S_OK);
     HostCall open;
     open.Arg(OleVariant("dev")).RefVariant();
-    ASSERT_EQ(open.Call(dispatch, "Open"), S_OK);
-    ::mkdir((dir.path() + "dev").c_str(), 0755);
+    ASSERT_EQ(open.Call(dispatch, "Open"), S_OK);  // the device's folder is not made yet
   }
   std::string LogFile() const { return dir.path() + "dev/Debug_2014.07.29.log"; }
   std::vector<std::string> Lines() const { return fwtest::ReadLines(LogFile()); }
@@ -76,6 +75,7 @@ TEST_F(DebugLog, OffWritesNoFile) {
   EXPECT_FALSE(fwtest::FileExists(LogFile()));
 }
 
+// The first Enable makes the device's folder, so the header goes there with the rest.
 TEST_F(DebugLog, EnableWritesTheHeaderInTheDeviceFolder) {
   EnableLog();
   EXPECT_EQ(device->DebugLogFileName(), LogFile());
@@ -199,6 +199,7 @@ TEST_F(DebugLog, MissingFolderFallsBackToTheModuleFolder) {
 }
 
 TEST_F(DebugLog, UnwritableFileLosesTheLineButNeverFailsTheCall) {
+  ::mkdir((dir.path() + "dev").c_str(), 0755);
   ::mkdir(LogFile().c_str(), 0755);  // a directory where the file should be
   device->SetSettingValue("DebugLogEnabled", OleVariant(true));
   auto r = CallFunction(dispatch, "Enable");

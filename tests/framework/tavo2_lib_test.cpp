@@ -129,12 +129,35 @@ TEST(AssignToByRefVariant, UnsupportedTypeRaisesTheInputErrorAndWritesNothing) {
   EXPECT_EQ(storage, 3);
 }
 
+// A value that does not convert raises the type-cast error, one out of the target's range the
+// overflow error; either way the host's variable keeps what it held.
 TEST(AssignToByRefVariant, ValueWithoutConversionRaisesAndWritesNothing) {
-  fwtest::HostCall vars;
-  vars.RefTyped(VT_I4, OleVariant(std::int32_t{4}));
-  EXPECT_ANY_THROW(
-      AssignToByRefVariant(const_cast<VARIANT&>(vars.Slot(0)), OleVariant("abc").Raw()));
-  EXPECT_EQ(*vars.Slot(0).plVal, 4);
+  enum class Raised { TypeCast, Overflow };
+  const struct {
+    VARTYPE vt;
+    OleVariant value;
+    Raised raised;
+  } cases[] = {
+      {VT_I4, OleVariant("abc"), Raised::TypeCast},  {VT_I4, OleVariant(1e300), Raised::Overflow},
+      {VT_R4, OleVariant(1e300), Raised::Overflow},  {VT_R4, OleVariant("-1e39"), Raised::Overflow},
+      {VT_CY, OleVariant(1e300), Raised::Overflow},  {VT_CY, OleVariant(-1e15), Raised::Overflow},
+      {VT_BSTR, OleVariant::Null(), Raised::TypeCast}, {VT_I2, OleVariant::Null(), Raised::TypeCast},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(OleVariant::TypeName(c.vt) + " <- " + OleVariant::TypeName(c.value.Type()));
+    fwtest::HostCall vars;
+    vars.RefTyped(c.vt, OleVariant(std::int32_t{4}));
+    VARIANT& ref = const_cast<VARIANT&>(vars.Slot(0));
+    if (c.raised == Raised::Overflow) {
+      EXPECT_THROW(AssignToByRefVariant(ref, c.value.Raw()), EVariantOverflowError);
+    } else {
+      EXPECT_THROW(AssignToByRefVariant(ref, c.value.Raw()), EVariantTypeCastError);
+    }
+    VARIANT held;
+    VariantInit(&held);
+    ASSERT_EQ(VariantCopyInd(&held, &ref), S_OK);
+    EXPECT_EQ(OleVariant::Attach(held).AsInteger(), 4);
+  }
 }
 
 TEST(AssignToByRefVariant, NullReferenceIsNotWritten) {
