@@ -18,3 +18,7 @@ if(TARGET eqhost AND TARGET morvikrk4400ip)
     TAVO_EQHOST="$<TARGET_FILE:eqhost>" TAVO_DRIVER_LIBRARY="$<TARGET_FILE:morvikrk4400ip>")
   add_dependencies(eqhost_process_tests eqhost morvikrk4400ip)
 endif()
+
+if(TARGET eqhost_lib)
+  tavo_add_fuzzer(fuzz_eqhost_json SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_eqhost_json.cpp LIBS eqhost_lib)
+endif()
