@@ -8,3 +8,4 @@ tavo_add_gtest(driver_link_tests NETNS
     ${CMAKE_CURRENT_LIST_DIR}/transact_base_test.cpp
   LIBS driver_core)
 tavo_add_fuzzer(fuzz_frames SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_frames.cpp LIBS driver_core)
+tavo_add_fuzzer(fuzz_controllers SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_controllers.cpp LIBS driver_core)

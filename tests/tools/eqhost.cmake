@@ -27,3 +27,5 @@ add_test(NAME installed_driver_registers
     grep -rq "$prefix/lib/tavoeq/libmorvikrk4400ip.so" "$prefix/config/tavoeq"
   ]] ${CMAKE_BINARY_DIR} ${TAVO_DIALOGS} ${CMAKE_COMMAND})
 set_tests_properties(installed_driver_registers PROPERTIES TIMEOUT 120 LABELS install)
+
+tavo_add_fuzzer(fuzz_eqhost_json SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_eqhost_json.cpp LIBS eqhost_lib)

@@ -148,6 +148,20 @@ TEST(EqhostMappingMalformed, ValuesWithoutAVariantFormAreRefused) {
   }
 }
 
+TEST(EqhostMappingMalformed, NestingIsRefusedBeyondTheLimit) {
+  const auto nested = [](int levels, const std::string& inner) {
+    return std::string(static_cast<std::size_t>(levels), '[') + inner + std::string(static_cast<std::size_t>(levels), ']');
+  };
+  const Json deepest = ParseJson(nested(kMaxNesting, "1"));
+  EXPECT_EQ(VariantToJson(JsonToVariant(deepest, nullptr).Raw(), nullptr), deepest);
+  EXPECT_THROW(ParseJson(nested(kMaxNesting + 1, "1")), EConvertError);
+  EXPECT_THROW(ParseJson(nested(100000, "1")), EConvertError);
+  EXPECT_THROW(JsonToVariant(Json::parse(nested(kMaxNesting + 1, "1")), nullptr), EConvertError);
+  // A value object is a level too.
+  EXPECT_THROW(JsonToVariant(Json::parse(nested(kMaxNesting, "{\"null\": true}")), nullptr), EConvertError);
+  EXPECT_NO_THROW(JsonToVariant(Json::parse(nested(kMaxNesting - 1, "{\"null\": true}")), nullptr));
+}
+
 TEST(EqhostMappingMalformed, HostObjectNeedsAHost) {
   EXPECT_THROW(ToVariant("{\"host\": true}"), EConvertError);
   auto host = HostCallback::Create({}, nullptr);

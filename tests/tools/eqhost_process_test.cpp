@@ -137,7 +137,7 @@ TEST_F(EqhostProcess, RunAnswersEveryRequestLineAndEndsWithItsInput) {
   ASSERT_EQ(Run({"register", kLibrary}).status, 0);
   const std::string input =
       "{\"call\": \"GetDeviceInfo\"}\n"
-      "this is not JSON\n"
+      "\xFE\xFF is neither JSON nor text\n"
       "\n"
       "{\"call\": \"NoSuchMethod\", \"in\": null, \"timeout\": 0}\n"
       "{\"call\": \"ShowSettingsDlg\"}\n"

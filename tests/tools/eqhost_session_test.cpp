@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "platform/ole_variant.h"
+#include "platform/reactor.h"
 #include "platform/text.h"
 #include "tools/eqhost/host_callback.h"
 #include "tools/eqhost/host_session.h"
+#include "tools/eqhost/message_pump.h"
 
 namespace eqhost {
 namespace {
@@ -131,17 +133,22 @@ TEST_F(HostSessionTest, PumpRunsTheMessagesForTheGivenTime) {
 }
 
 TEST_F(HostSessionTest, MalformedLinesAreAnsweredWithAnErrorAndNothingIsCalled) {
-  for (const char* line : {"not json", "{\"call\": \"Echo\"", "[1, 2]", "\"Echo\"", "{}",
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  const std::vector<std::string> lines = {"not json", "{\"call\": \"Echo\"", "[1, 2]", "\"Echo\"", "{}",
+                           "\xFE\xFF not text", "{\"call\": \"Echo\", \"in\": \"\xC3(\"}",
+                           "{\"call\": \"Echo\", \"in\": " + deep + "}",
                            "{\"call\": 5}", "{\"call\": \"Echo\", \"inn\": 1}",
                            "{\"call\": \"Proc\", \"args\": {\"a\": 1}}",
                            "{\"call\": \"Proc\", \"args\": [1], \"in\": 2}",
                            "{\"call\": \"Echo\", \"in\": {\"date\": \"yesterday\"}}",
                            "{\"call\": \"Proc\", \"args\": [{\"dims\": [[0, 1]], \"rows\": [1]}, 2]}",
-                           "{\"pump\": -1}", "{\"pump\": 1.5}", "{\"pump\": 10, \"call\": \"Echo\"}"}) {
-    const Json answer = Answer(line);
-    ASSERT_TRUE(answer.is_object()) << line;
-    EXPECT_TRUE(answer.contains("error")) << line << " -> " << answer.dump();
-    EXPECT_EQ(answer.size(), 1u) << line;
+                           "{\"pump\": -1}", "{\"pump\": 1.5}", "{\"pump\": 10, \"call\": \"Echo\"}"};
+  for (const std::string& line : lines) {
+    const Json answer = Answer(line.c_str());
+    ASSERT_TRUE(answer.is_object()) << line.substr(0, 80);
+    ASSERT_NO_THROW((void)answer.dump()) << "the answer must be printable";
+    EXPECT_TRUE(answer.contains("error")) << line.substr(0, 80) << " -> " << answer.dump();
+    EXPECT_EQ(answer.size(), 1u) << line.substr(0, 80);
   }
   EXPECT_EQ(driver_.calls, 0);
   EXPECT_TRUE(pumped_.empty());
@@ -158,6 +165,20 @@ TEST_F(HostSessionTest, NoReferenceToTheObjectIsLeftBehind) {
   Answer(R"({"call": "Echo", "in": [1, 2]})");
   Answer(R"({"call": "Proc", "args": [{"host": true}, 1]})");
   EXPECT_EQ(driver_.refs, 2u);  // the test's own and the session's
+}
+
+TEST(EqhostPump, AStreamOfMessagesIsPumpedInBoundedBatches) {
+  int ran = 0;
+  HWND window = AllocateHWnd([&ran](HWND self, UINT message, WPARAM, LPARAM) -> LRESULT {
+    if (message == WM_USER && ++ran < 100000) PostMessage(self, WM_USER, 0, 0);  // each one posts the next
+    return 0;
+  });
+  PostMessage(window, WM_USER, 0, 0);
+  const int batch = PumpPending();
+  EXPECT_EQ(batch, kPumpBatch);
+  EXPECT_EQ(ran, batch);
+  EXPECT_TRUE(WaitMessage(0));  // the rest waits for the next batch
+  DeallocateHWnd(window);
 }
 
 }  // namespace

@@ -57,13 +57,11 @@ HostSession::HostSession(ComPtr<IDispatch> object, ComPtr<IDispatch> host, Pump 
 
 std::optional<Json> HostSession::Handle(std::string_view line) {
   if (Trim(line).empty()) return std::nullopt;
-  Json request;
   try {
-    request = Json::parse(line);
+    return Handle(ParseJson(line));
   } catch (const std::exception& e) {
-    return Json{{"error", std::string("not JSON: ") + e.what()}};
+    return Json{{"error", e.what()}};
   }
-  return Handle(request);
 }
 
 Json HostSession::Handle(const Json& request) {
@@ -106,7 +104,7 @@ Json HostSession::CallFunction(const std::string& name, const Json& request) {
   OnlyMembers(request, {"call", "in", "timeout"});
   IDispatch* host = host_.Get();
   std::vector<OleVariant> values;
-  values.push_back(JsonToVariant(request.value("in", Json()), host));
+  values.push_back(request.contains("in") ? JsonToVariant(request.at("in"), host) : OleVariant());
   values.emplace_back();  // OutData
   values.push_back(request.contains("timeout") ? JsonToVariant(request.at("timeout"), host)
                                                : OleVariant(std::int32_t{0}));

@@ -8,7 +8,8 @@
 //   {"pump": MILLISECONDS}                  answered {"pumped": MILLISECONDS} after pumping messages.
 // A name the object does not know, or an Invoke that fails, is answered
 //   {"call": NAME, "hresult": "0x80020009", "source": TEXT, "description": TEXT}.
-// A line that is not such a request is answered {"error": TEXT}; a blank line is not answered.
+// A line that is not such a request (not JSON, not UTF-8, nested deeper than kMaxNesting) is
+// answered {"error": TEXT} and the session goes on; a blank line is not answered.
 #pragma once
 
 #include <functional>

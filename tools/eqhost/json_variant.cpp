@@ -19,7 +19,25 @@ constexpr std::size_t kMaxDims = 8;
 
 [[noreturn]] void Fail(const std::string& message) { throw EConvertError(message); }
 
+[[noreturn]] void FailTooDeep() {
+  Fail("values nested deeper than " + std::to_string(kMaxNesting) + " levels are refused");
+}
+
+// Bytes that are not UTF-8 become U+FFFD, so the text can always be printed as JSON.
+std::string ValidUtf8(std::string_view text) { return Utf16ToUtf8(Utf8ToUtf16(text)); }
+
 // --- JSON to VARIANT -----------------------------------------------------------------------------
+
+OleVariant ToVariant(const Json& value, IDispatch* host, int depth);
+
+// Moves the value into the element of a VARIANT array: the value is built once, never copied.
+void MoveInto(OleVariant& array, const LONG* indices, OleVariant value) {
+  void* slot = nullptr;
+  if (FAILED(SafeArrayPtrOfIndex(array.Array(), indices, &slot))) Fail("array index outside the bounds");
+  auto* element = static_cast<VARIANT*>(slot);
+  VariantClear(element);
+  *element = value.Detach();
+}
 
 OleVariant IntegerToVariant(const Json& value) {
   if (value.is_number_unsigned()) {
@@ -68,33 +86,54 @@ std::vector<std::pair<LONG, LONG>> ReadDims(const Json& dims) {
   return bounds;
 }
 
-void FillRows(OleVariant& array, const std::vector<std::pair<LONG, LONG>>& bounds, const Json& rows,
-              std::vector<LONG>& indices, std::size_t dim, IDispatch* host) {
-  const auto [lo, hi] = bounds[dim];
-  const auto count = static_cast<std::size_t>(static_cast<std::int64_t>(hi) - lo + 1);
-  if (!rows.is_array() || rows.size() != count) {
+std::size_t CountOf(const std::pair<LONG, LONG>& bound) {
+  return static_cast<std::size_t>(static_cast<std::int64_t>(bound.second) - bound.first + 1);
+}
+
+// The rows are checked against the bounds before the array is made, so a few bytes of "dims" never
+// allocate more elements than the rows hold.
+void CheckRows(const std::vector<std::pair<LONG, LONG>>& bounds, const Json& rows, std::size_t dim) {
+  if (!rows.is_array() || rows.size() != CountOf(bounds[dim])) {
     Fail("\"rows\" do not match \"dims\" in dimension " + std::to_string(dim + 1));
   }
-  for (std::size_t k = 0; k < count; ++k) {
+  if (dim + 1 == bounds.size()) return;
+  for (const Json& row : rows) CheckRows(bounds, row, dim + 1);
+}
+
+void FillRows(OleVariant& array, const std::vector<std::pair<LONG, LONG>>& bounds, const Json& rows,
+              std::vector<LONG>& indices, std::size_t dim, IDispatch* host, int depth) {
+  const LONG lo = bounds[dim].first;
+  for (std::size_t k = 0; k < rows.size(); ++k) {
     indices[dim] = static_cast<LONG>(lo + static_cast<std::int64_t>(k));
     if (dim + 1 == bounds.size()) {
-      array.PutElement(indices, JsonToVariant(rows[k], host));
+      MoveInto(array, indices.data(), ToVariant(rows[k], host, depth));
     } else {
-      FillRows(array, bounds, rows[k], indices, dim + 1, host);
+      FillRows(array, bounds, rows[k], indices, dim + 1, host, depth);
     }
   }
 }
 
-OleVariant DimsToVariant(const Json& object, IDispatch* host) {
+OleVariant DimsToVariant(const Json& object, IDispatch* host, int depth) {
   if (!object.contains("rows")) Fail("\"dims\" needs \"rows\"");
   const auto bounds = ReadDims(object.at("dims"));
+  CheckRows(bounds, object.at("rows"), 0);
   OleVariant array = OleVariant::VarArrayCreate(bounds);
   std::vector<LONG> indices(bounds.size(), 0);
-  FillRows(array, bounds, object.at("rows"), indices, 0, host);
+  FillRows(array, bounds, object.at("rows"), indices, 0, host, depth);
   return array;
 }
 
-OleVariant ObjectToVariant(const Json& object, IDispatch* host) {
+OleVariant VectorToVariant(const Json& list, IDispatch* host, int depth) {
+  OleVariant array = OleVariant::VarArrayCreate({{0, static_cast<LONG>(list.size()) - 1}});
+  LONG index = 0;
+  for (const Json& element : list) {
+    MoveInto(array, &index, ToVariant(element, host, depth));
+    ++index;
+  }
+  return array;
+}
+
+OleVariant ObjectToVariant(const Json& object, IDispatch* host, int depth) {
   if (object.size() == 1 && object.contains("date")) {
     const Json& text = object.at("date");
     TDateTime value = 0;
@@ -112,24 +151,26 @@ OleVariant ObjectToVariant(const Json& object, IDispatch* host) {
     if (object.at("null") != Json(true)) Fail("a Null value is written {\"null\": true}");
     return OleVariant::Null();
   }
-  if (object.size() == 2 && object.contains("dims")) return DimsToVariant(object, host);
-  Fail("unknown value object " + object.dump());
+  if (object.size() == 2 && object.contains("dims")) return DimsToVariant(object, host, depth);
+  Fail("unknown value object " + object.dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
 // --- VARIANT to JSON -----------------------------------------------------------------------------
 
-OleVariant ElementAt(SAFEARRAY* psa, VARTYPE elementType, const std::vector<LONG>& indices) {
+// A VARIANT element is read where it lies (a nested array is not copied); an element of another
+// type is copied into a VARIANT of that type.
+Json ElementToJson(SAFEARRAY* psa, VARTYPE elementType, const std::vector<LONG>& indices, const IUnknown* host) {
+  if (elementType == VT_VARIANT) {
+    void* slot = nullptr;
+    if (FAILED(SafeArrayPtrOfIndex(psa, indices.data(), &slot))) return nullptr;
+    return VariantToJson(*static_cast<const VARIANT*>(slot), host);
+  }
   VARIANT element;
   VariantInit(&element);
-  HRESULT hr = S_OK;
-  if (elementType == VT_VARIANT) {
-    hr = SafeArrayGetElement(psa, indices.data(), &element);
-  } else {
-    hr = SafeArrayGetElement(psa, indices.data(), &element.llVal);
-    if (SUCCEEDED(hr)) element.vt = elementType;
-  }
-  if (FAILED(hr)) VariantInit(&element);
-  return OleVariant::Attach(element);
+  if (FAILED(SafeArrayGetElement(psa, indices.data(), &element.llVal))) return nullptr;
+  element.vt = elementType;
+  const OleVariant owner = OleVariant::Attach(element);
+  return VariantToJson(owner.Raw(), host);
 }
 
 Json RowsOf(SAFEARRAY* psa, VARTYPE elementType, std::vector<LONG>& indices, std::size_t dim,
@@ -144,7 +185,7 @@ Json RowsOf(SAFEARRAY* psa, VARTYPE elementType, std::vector<LONG>& indices, std
   for (std::int64_t i = lo; i <= hi; ++i) {
     indices[dim] = static_cast<LONG>(i);
     if (dim + 1 == indices.size()) {
-      rows.push_back(VariantToJson(ElementAt(psa, elementType, indices).Raw(), host));
+      rows.push_back(ElementToJson(psa, elementType, indices, host));
     } else {
       rows.push_back(RowsOf(psa, elementType, indices, dim + 1, host));
     }
@@ -237,9 +278,11 @@ bool ReadDigits(std::string_view text, std::size_t pos, std::size_t count, int& 
   return true;
 }
 
-}  // namespace
-
-OleVariant JsonToVariant(const Json& value, IDispatch* host) {
+OleVariant ToVariant(const Json& value, IDispatch* host, int depth) {
+  if (value.is_structured()) {
+    if (depth >= kMaxNesting) FailTooDeep();
+    ++depth;
+  }
   switch (value.type()) {
     case Json::value_t::null: return OleVariant();
     case Json::value_t::boolean: return OleVariant(value.get<bool>());
@@ -247,16 +290,28 @@ OleVariant JsonToVariant(const Json& value, IDispatch* host) {
     case Json::value_t::number_unsigned: return IntegerToVariant(value);
     case Json::value_t::number_float: return OleVariant(value.get<double>());
     case Json::value_t::string: return OleVariant(value.get<std::string>());
-    case Json::value_t::array: {
-      std::vector<OleVariant> elements;
-      elements.reserve(value.size());
-      for (const Json& element : value) elements.push_back(JsonToVariant(element, host));
-      return OleVariant::VarArrayOf(elements);
-    }
-    case Json::value_t::object: return ObjectToVariant(value, host);
+    case Json::value_t::array: return VectorToVariant(value, host, depth);
+    case Json::value_t::object: return ObjectToVariant(value, host, depth);
     default: Fail("a value of this JSON type has no VARIANT form");
   }
 }
+
+}  // namespace
+
+Json ParseJson(std::string_view text) {
+  const Json::parser_callback_t limitNesting = [](int depth, Json::parse_event_t event, Json&) {
+    const bool opens = event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
+    if (opens && depth >= kMaxNesting) FailTooDeep();
+    return true;
+  };
+  try {
+    return Json::parse(text, limitNesting);
+  } catch (const Json::exception& e) {
+    Fail("not JSON: " + ValidUtf8(e.what()));
+  }
+}
+
+OleVariant JsonToVariant(const Json& value, IDispatch* host) { return ToVariant(value, host, 0); }
 
 Json VariantToJson(const VARIANT& value, const IUnknown* host) {
   if ((value.vt & VT_BYREF) != 0) {

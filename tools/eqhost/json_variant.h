@@ -30,6 +30,13 @@ namespace eqhost {
 
 using Json = nlohmann::ordered_json;
 
+// Arrays and value objects nest at most this deep, in a request line as in a value: deeper
+// nesting is refused before it can exhaust the stack.
+constexpr int kMaxNesting = 64;
+
+// Parses one request line. EConvertError when the text is not JSON or nests deeper than
+// kMaxNesting; the message is valid UTF-8 even when the text is not.
+Json ParseJson(std::string_view text);
 // Raises EConvertError naming what is wrong when the JSON value has no VARIANT form; a host
 // object requested while host is nullptr is such an error too.
 OleVariant JsonToVariant(const Json& value, IDispatch* host);

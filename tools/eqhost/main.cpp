@@ -31,8 +31,10 @@ namespace {
 
 using eqhost::Json;
 
+// Bytes that are not UTF-8 (in a driver's text, say) are printed as U+FFFD: a line is always
+// written.
 void PrintLine(const Json& line) {
-  std::cout << line.dump() << '\n' << std::flush;
+  std::cout << line.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n' << std::flush;
 }
 
 int Usage() {
@@ -121,6 +123,8 @@ int Run(const std::string& progId, const eqhost::HostOptions& options) {
     LineReader reader;
     bool open = true;
     while (open) {
+      // A bounded batch, then a look at the input: the reactor's descriptor stays readable while
+      // messages wait, so the poll returns at once and the next batch follows.
       eqhost::PumpPending();
       pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {ReactorFd(), POLLIN, 0}};
       if (poll(fds, 2, -1) < 0 && errno != EINTR) break;

@@ -6,10 +6,10 @@
 
 namespace eqhost {
 
-int PumpPending() {
+int PumpPending(int limit) {
   int count = 0;
   MSG msg{};
-  while (PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  while (count < limit && PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) continue;  // the host program ends on its input, not on WM_QUIT
     TranslateMessage(&msg);
     DispatchMessage(&msg);

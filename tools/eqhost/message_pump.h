@@ -4,8 +4,12 @@
 
 namespace eqhost {
 
-// Dispatches every message that is pending now; answers how many ran.
-int PumpPending();
+// A batch of messages runs between two looks at the host's own input, so a steady stream of
+// messages cannot keep that input waiting.
+constexpr int kPumpBatch = 64;
+
+// Dispatches the messages pending now, at most limit of them; answers how many ran.
+int PumpPending(int limit = kPumpBatch);
 // Dispatches messages as they come until the time has passed.
 void PumpFor(int milliseconds);
 
