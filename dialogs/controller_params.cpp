@@ -18,8 +18,8 @@ TfrmControllerParams::TfrmControllerParams(TDriver* Driver, TController* Control
   ui->setupUi(this);
   FWriteConfig = [this](const std::string& ip, const TConfigBytes& config, std::string& text) {
     if (FDriver == nullptr) {
-      text = ErrorText(1003);
-      return std::int32_t{1003};
+      text = ErrorText(kErrNotSupported);
+      return kErrNotSupported;
     }
     return FDriver->WriteControllerConfig(ip, config, text);
   };

@@ -9,6 +9,7 @@
 #include "driver/driver_server.h"
 #include "driver/settings_dialog.h"
 #include "driver/ui_services.h"
+#include "framework/equipment_errors.h"
 #include "framework/tavo2_lib.h"
 #include "platform/exceptions.h"
 #include "platform/reactor.h"
@@ -18,9 +19,6 @@ namespace {
 #define RES(id, name, text) constexpr const char* name = text;
 #include "resources/strings/driver.def"
 #undef RES
-
-constexpr std::int32_t kErrControllerListEmpty = 11001;
-constexpr std::int32_t kDeviceBusy = 1009;
 
 constexpr const char* kControllersList = "ControllersList";
 constexpr const char* kCardNumFormat = "CardNumFormat";
@@ -196,7 +194,7 @@ void TDriver::SetJournalFolder(const std::string& deviceFolder) {
 
 int TDriver::DeviceConnect(std::string& text) {
   text.clear();
-  if (FNetDevice->Busy()) return kDeviceBusy;
+  if (FNetDevice->Busy()) return kErrDeviceBusy;
   FNetDevice->Disconnect(false);
   FNetDevice->Controllers.LoadFromXML(GetSettingAsString(kControllersList));
   if (FNetDevice->Controllers.Count() == 0) return kErrControllerListEmpty;
@@ -209,7 +207,7 @@ int TDriver::DeviceConnect(std::string& text) {
 
 int TDriver::DeviceDisconnect(std::string& text) {
   text.clear();
-  if (FNetDevice->Busy()) return kDeviceBusy;
+  if (FNetDevice->Busy()) return kErrDeviceBusy;
   FNetDevice->Disconnect(true);
   return 0;
 }

@@ -16,8 +16,6 @@ namespace {
 #include "resources/strings/morvik_common.def"
 #undef RES
 
-constexpr std::int32_t kUnknownErrorCode = 1001;  // the common table's "unknown error"
-
 struct OwnErrorText {
   std::int32_t code;
   std::string_view text;
@@ -83,7 +81,7 @@ void GetErrorText(std::int32_t code, std::string_view given, std::string& text) 
       return;
     }
   }
-  text = ErrorText(kUnknownErrorCode);
+  text = ErrorText(kErrUnknown);
 }
 
 std::string GetErrorText(std::int32_t code, std::string_view given) {

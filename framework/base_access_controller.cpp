@@ -1,5 +1,6 @@
 #include "framework/base_access_controller.h"
 
+#include "framework/equipment_errors.h"
 #include "platform/exceptions.h"
 
 namespace {
@@ -7,9 +8,6 @@ namespace {
 #define RES(id, name, text) constexpr std::string_view name = text;
 #include "resources/strings/base_access_controller.def"
 #undef RES
-
-constexpr std::int32_t kNotSupported = 1003;
-constexpr std::int32_t kInvalidParams = 1004;
 
 // The InData elements 0..N-1 at their absolute indices, references followed and copied out.
 // False when reading raised an error.
@@ -140,8 +138,8 @@ std::int32_t TBaseAC::UploadTimeProfiles(OleVariant& InData, OleVariant&, std::i
                                          std::string& ErrText) {
   ErrText.clear();
   OleVariant e[3];
-  if (!ReadElements(InData, e)) return kInvalidParams;
-  if (!IsOrdinalValue(e[0]) || !IsArrayValue(e[1]) || !IsArrayValue(e[2])) return kInvalidParams;
+  if (!ReadElements(InData, e)) return kErrInvalidParams;
+  if (!IsOrdinalValue(e[0]) || !IsArrayValue(e[1]) || !IsArrayValue(e[2])) return kErrInvalidParams;
   const std::int32_t loadMode = e[0].AsInteger();
   const TStringList ids = ToStrings(e[1]);
   return DoUploadTimeProfiles(ids, loadMode, e[2], Timeout, ErrText);
@@ -151,7 +149,7 @@ std::int32_t TBaseAC::UploadHolidays(OleVariant& InData, OleVariant&, std::int32
                                      std::string& ErrText) {
   ErrText.clear();
   OleVariant e[3];
-  if (!ReadElements(InData, e)) return kInvalidParams;
+  if (!ReadElements(InData, e)) return kErrInvalidParams;
   const std::int32_t loadMode = e[0].AsInteger();
   const TStringList ids = ToStrings(e[1]);
   const TDateTimeArray dates = ToDateTimeArray(e[2]);
@@ -162,8 +160,8 @@ std::int32_t TBaseAC::UploadCards(OleVariant& InData, OleVariant&, std::int32_t 
                                   std::string& ErrText) {
   ErrText.clear();
   OleVariant e[3];
-  if (!ReadElements(InData, e)) return kInvalidParams;
-  if (!IsOrdinalValue(e[0]) || !IsArrayValue(e[1]) || !IsArrayValue(e[2])) return kInvalidParams;
+  if (!ReadElements(InData, e)) return kErrInvalidParams;
+  if (!IsOrdinalValue(e[0]) || !IsArrayValue(e[1]) || !IsArrayValue(e[2])) return kErrInvalidParams;
   const std::int32_t loadMode = e[0].AsInteger();
   const TStringList ids = ToStrings(e[1]);
   return DoUploadCards(ids, loadMode, e[2], Timeout, ErrText);
@@ -173,8 +171,8 @@ std::int32_t TBaseAC::DeleteCards(OleVariant& InData, OleVariant&, std::int32_t 
                                   std::string& ErrText) {
   ErrText.clear();
   OleVariant e[2];
-  if (!ReadElements(InData, e)) return kInvalidParams;
-  if (!IsArrayValue(e[0]) || !IsArrayValue(e[1])) return kInvalidParams;
+  if (!ReadElements(InData, e)) return kErrInvalidParams;
+  if (!IsArrayValue(e[0]) || !IsArrayValue(e[1])) return kErrInvalidParams;
   const TStringList ids = ToStrings(e[0]);
   const TStringList cards = ToStrings(e[1]);
   return DoDeleteCards(ids, cards, Timeout, ErrText);
@@ -184,7 +182,7 @@ std::int32_t TBaseAC::SetMode(OleVariant& InData, OleVariant&, std::int32_t Time
                               std::string& ErrText) {
   ErrText.clear();
   OleVariant e[2];
-  if (!ReadElements(InData, e)) return kInvalidParams;
+  if (!ReadElements(InData, e)) return kErrInvalidParams;
   const TStringList ids = ToStrings(e[0]);
   const std::int32_t mode = e[1].AsInteger();
   return DoSetMode(ids, mode, Timeout, ErrText);
@@ -194,8 +192,8 @@ std::int32_t TBaseAC::GetEvents(OleVariant& InData, OleVariant& OutData, std::in
                                 std::string& ErrText) {
   ErrText.clear();
   OleVariant e[3];
-  if (!ReadElements(InData, e)) return kInvalidParams;
-  if (!IsArrayValue(e[0]) || !IsDateValue(e[1]) || !IsDateValue(e[2])) return kInvalidParams;
+  if (!ReadElements(InData, e)) return kErrInvalidParams;
+  if (!IsArrayValue(e[0]) || !IsDateValue(e[1]) || !IsDateValue(e[2])) return kErrInvalidParams;
   const TStringList ids = ToStrings(e[0]);
   TCtrlEvents events;
   const std::int32_t code =
@@ -208,8 +206,8 @@ std::int32_t TBaseAC::DeleteEvents(OleVariant& InData, OleVariant&, std::int32_t
                                    std::string& ErrText) {
   ErrText.clear();
   OleVariant e[3];
-  if (!ReadElements(InData, e)) return kInvalidParams;
-  if (!IsArrayValue(e[0]) || !IsDateValue(e[1]) || !IsDateValue(e[2])) return kInvalidParams;
+  if (!ReadElements(InData, e)) return kErrInvalidParams;
+  if (!IsArrayValue(e[0]) || !IsDateValue(e[1]) || !IsDateValue(e[2])) return kErrInvalidParams;
   const TStringList ids = ToStrings(e[0]);
   return DoDeleteEvents(ids, Timeout, e[1].Raw().date, e[2].Raw().date, ErrText);
 }
@@ -218,8 +216,8 @@ std::int32_t TBaseAC::GetStatus(OleVariant& InData, OleVariant& OutData, std::in
                                 std::string& ErrText) {
   ErrText.clear();
   OleVariant e[1];
-  if (!ReadElements(InData, e)) return kInvalidParams;
-  if (!IsArrayValue(e[0])) return kInvalidParams;
+  if (!ReadElements(InData, e)) return kErrInvalidParams;
+  if (!IsArrayValue(e[0])) return kErrInvalidParams;
   const TStringList ids = ToStrings(e[0]);
   OleVariant status;
   const std::int32_t code = DoGetStatus(ids, Timeout, status, ErrText);
@@ -229,17 +227,17 @@ std::int32_t TBaseAC::GetStatus(OleVariant& InData, OleVariant& OutData, std::in
 
 std::int32_t TBaseAC::GetDateTime(OleVariant&, OleVariant&, std::int32_t, std::string& ErrText) {
   ErrText.clear();
-  return kNotSupported;
+  return kErrNotSupported;
 }
 
 std::int32_t TBaseAC::SetDateTime(OleVariant& InData, OleVariant&, std::int32_t Timeout,
                                   std::string& ErrText) {
   ErrText.clear();
   OleVariant e[2];
-  if (!ReadElements(InData, e)) return kInvalidParams;
-  if (!IsArrayValue(e[0])) return kInvalidParams;
+  if (!ReadElements(InData, e)) return kErrInvalidParams;
+  if (!IsArrayValue(e[0])) return kErrInvalidParams;
   // No date at all would set every clock to 30.12.1899: refused like any other bad input.
-  if (e[1].Type() == VT_EMPTY) return kInvalidParams;
+  if (e[1].Type() == VT_EMPTY) return kErrInvalidParams;
   const TStringList ids = ToStrings(e[0]);
   const TDateTime dateTime = e[1].AsDate();
   return DoSetDateTime(ids, Timeout, dateTime, ErrText);
@@ -249,60 +247,60 @@ std::int32_t TBaseAC::SetDateTime(OleVariant& InData, OleVariant&, std::int32_t 
 
 std::int32_t TBaseAC::DoGetControllers(std::int32_t, TCtrlParamsArray&, std::string& ErrText) {
   ErrText.clear();
-  return kNotSupported;
+  return kErrNotSupported;
 }
 
 std::int32_t TBaseAC::DoSetDateTime(const TStringList&, std::int32_t, TDateTime,
                                     std::string& ErrText) {
   ErrText.clear();
-  return kNotSupported;
+  return kErrNotSupported;
 }
 
 std::int32_t TBaseAC::DoSetMode(const TStringList&, std::int32_t, std::int32_t,
                                 std::string& ErrText) {
   ErrText.clear();
-  return kNotSupported;
+  return kErrNotSupported;
 }
 
 std::int32_t TBaseAC::DoUploadTimeProfiles(const TStringList&, std::int32_t, const OleVariant&,
                                            std::int32_t, std::string& ErrText) {
   ErrText.clear();
-  return kNotSupported;
+  return kErrNotSupported;
 }
 
 std::int32_t TBaseAC::DoUploadHolidays(const TStringList&, std::int32_t,
                                        std::span<const TDateTime>, std::int32_t,
                                        std::string& ErrText) {
   ErrText.clear();
-  return kNotSupported;
+  return kErrNotSupported;
 }
 
 std::int32_t TBaseAC::DoUploadCards(const TStringList&, std::int32_t, const OleVariant&,
                                     std::int32_t, std::string& ErrText) {
   ErrText.clear();
-  return kNotSupported;
+  return kErrNotSupported;
 }
 
 std::int32_t TBaseAC::DoDeleteCards(const TStringList&, const TStringList&, std::int32_t,
                                     std::string& ErrText) {
   ErrText.clear();
-  return kNotSupported;
+  return kErrNotSupported;
 }
 
 std::int32_t TBaseAC::DoGetEvents(const TStringList&, std::int32_t, TDateTime, TDateTime,
                                   TCtrlEvents&, std::string& ErrText) {
   ErrText.clear();
-  return kNotSupported;
+  return kErrNotSupported;
 }
 
 std::int32_t TBaseAC::DoDeleteEvents(const TStringList&, std::int32_t, TDateTime, TDateTime,
                                      std::string& ErrText) {
   ErrText.clear();
-  return kNotSupported;
+  return kErrNotSupported;
 }
 
 std::int32_t TBaseAC::DoGetStatus(const TStringList&, std::int32_t, OleVariant&,
                                   std::string& ErrText) {
   ErrText.clear();
-  return kNotSupported;
+  return kErrNotSupported;
 }

@@ -7,10 +7,6 @@
 
 namespace {
 
-constexpr std::int32_t kInvalidParams = 1004;
-constexpr std::int32_t kNotSupported = 1003;
-constexpr std::int32_t kCancelled = 201;
-
 // Creates the folder with its parents; a folder that cannot be made leaves the log beside the
 // module, as for any missing log folder.
 void CreateFolder(const std::string& folder) {
@@ -98,7 +94,7 @@ void TBaseDevice::SetDefaultDeviceInfo() {
 
 void TBaseDevice::Init(SAFEARRAY* Params, OleVariant& Result) {
   FHost.Clear();
-  std::int32_t code = kInvalidParams;
+  std::int32_t code = kErrInvalidParams;
   std::string text;
   OleVariant host;
   SafeArrayGetElements(Params, {&host});
@@ -116,7 +112,7 @@ void TBaseDevice::Init(SAFEARRAY* Params, OleVariant& Result) {
 
 void TBaseDevice::Open(SAFEARRAY* Params, OleVariant& Result) {
   FDeviceID.clear();
-  std::int32_t code = kInvalidParams;
+  std::int32_t code = kErrInvalidParams;
   std::string text;
   OleVariant id;
   SafeArrayGetElements(Params, {&id});
@@ -140,8 +136,8 @@ void TBaseDevice::Close(SAFEARRAY*, OleVariant& Result) {
 std::int32_t TBaseDevice::ShowSettingsDlg(OleVariant&, OleVariant&, std::int32_t,
                                           std::string& ErrText) {
   ErrText.clear();
-  if (FDeviceInfo.HasSettingsDialog == 0) return kNotSupported;
-  return ShowSettingsDialog() ? 0 : kCancelled;
+  if (FDeviceInfo.HasSettingsDialog == 0) return kErrNotSupported;
+  return ShowSettingsDialog() ? 0 : kErrCancelledByUser;
 }
 
 std::int32_t TBaseDevice::GetDeviceInfo(OleVariant&, OleVariant& OutData, std::int32_t,
@@ -226,7 +222,7 @@ std::int32_t TBaseDevice::DoOpen(std::string& ErrText) {
 }
 
 bool TBaseDevice::DeviceTest(std::string& ErrText) {
-  ErrText = ErrorText(kNotSupported);
+  ErrText = ErrorText(kErrNotSupported);
   return false;
 }
 

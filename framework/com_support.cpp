@@ -13,7 +13,6 @@ std::atomic<long> liveObjects{0};
 
 // DispIDs at or above this limit are refused outright.
 constexpr DISPID kDispIdLimit = 100000;
-constexpr std::int32_t kUnknownErrorCode = 1001;
 
 // The argument array of one call: a vector of VARIANT with lower bound 0, destroyed at scope end.
 class ArgumentArray {
@@ -27,7 +26,7 @@ class ArgumentArray {
   SAFEARRAY* get() const { return psa_; }
 
  private:
-  static Exception EOutOfMemoryArguments() { return Exception(ErrorText(kUnknownErrorCode)); }
+  static Exception EOutOfMemoryArguments() { return Exception(ErrorText(kErrUnknown)); }
   SAFEARRAY* psa_;
 };
 
@@ -174,10 +173,10 @@ HRESULT TBaseObject::InvokeMethod(DISPID dispId, DISPPARAMS* params, VARIANT* re
 }
 
 HRESULT TBaseObject::AnswerException(const std::exception* error, EXCEPINFO* excepInfo) noexcept {
-  if (excepInfo != nullptr) excepInfo->scode = kUnknownErrorCode;
+  if (excepInfo != nullptr) excepInfo->scode = kErrUnknown;
   try {
     const std::string className = error ? ExceptionClassName(*error) : std::string("Exception");
-    const std::string message = error ? std::string(error->what()) : ErrorText(kUnknownErrorCode);
+    const std::string message = error ? std::string(error->what()) : ErrorText(kErrUnknown);
     try {
       WriteDebugLog("EXCEPTION", className + ": " + message);
     } catch (...) {
@@ -212,17 +211,17 @@ HRESULT TBaseObject::CallFunction(const TMethodRec& method, OleVariant& Result, 
 
   HRESULT hr = E_INVALIDARG;
   if (IsOrdinalVarType(timeout.Type())) {
-    std::int32_t code = kUnknownErrorCode;
+    std::int32_t code = kErrUnknown;
     std::string errText;
     try {
       const std::int32_t timeoutValue = timeout.AsInteger();
       code = method.Function(inData, outData, timeoutValue, errText);
     } catch (const std::exception& e) {
       errText = e.what();
-      code = kUnknownErrorCode;
+      code = kErrUnknown;
     } catch (...) {
       errText.clear();
-      code = kUnknownErrorCode;
+      code = kErrUnknown;
     }
     if (code != 0) {
       if (errText.empty()) errText = GetErrorDescription(code);
@@ -258,7 +257,7 @@ HRESULT TBaseObject::CallProcedure(const TMethodRec& method, OleVariant& Result,
     WriteDebugLog("EXCEPTION", e.what());
     throw;
   } catch (...) {
-    WriteDebugLog("EXCEPTION", ErrorText(kUnknownErrorCode));
+    WriteDebugLog("EXCEPTION", ErrorText(kErrUnknown));
     throw;
   }
   Result = std::move(value);

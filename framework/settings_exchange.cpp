@@ -1,13 +1,13 @@
 // TBaseDevice: the settings exchange with the host, lookup for the dialogs, and the backup.
 #include "framework/base_device.h"
 
+#include "framework/equipment_errors.h"
+
 namespace {
 
 #define RES(id, name, text) constexpr std::string_view name = text;
 #include "resources/strings/base_device.def"
 #undef RES
-
-constexpr std::int32_t kInvalidParams = 1004;
 
 }  // namespace
 
@@ -52,7 +52,7 @@ std::int32_t TBaseDevice::GetSettings(OleVariant&, OleVariant& OutData, std::int
 std::int32_t TBaseDevice::SetSettings(OleVariant& InData, OleVariant&, std::int32_t,
                                       std::string& ErrText) {
   ErrText.clear();
-  if (!InData.IsArray()) return kInvalidParams;
+  if (!InData.IsArray()) return kErrInvalidParams;
   const OleVariant table = InData.GetElement({0});
   const LONG low = table.LowBound(2);
   const LONG high = table.HighBound(2);
