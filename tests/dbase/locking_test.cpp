@@ -21,7 +21,7 @@ class LockingTest : public JournalTest {
   LockingTest() : JournalTest(20) {}
 };
 
-TEST_F(LockingTest, ExclusiveAccessRefusedWhileAnotherHandleInThisProcessIsOpen) {
+TEST_F(LockingTest, ExclusiveAccessAndWriteScopesBetweenHandlesInThisProcess) {
   Table first;
   Table second;
   first.Open(path_);
@@ -43,6 +43,14 @@ TEST_F(LockingTest, ExclusiveAccessRefusedWhileAnotherHandleInThisProcessIsOpen)
   first.EndExclusiveAccess();
   second.Open(path_);
   EXPECT_EQ(second.ExactRecordCount(), 20);
+  {
+    // A write scope keeps other handles' appends out, its holder's own appends included in it.
+    const Table::WriteScope scope(first);
+    AppendRow(first, SampleRow(20));
+    EXPECT_THROW(AppendRow(second, SampleRow(21)), Error);
+  }
+  AppendRow(second, SampleRow(21));
+  EXPECT_EQ(second.ExactRecordCount(), 22);
 }
 
 TEST_F(LockingTest, ExclusiveModeOpenFailsWhileAnotherHolderHasTheFile) {

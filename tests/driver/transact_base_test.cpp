@@ -335,7 +335,7 @@ TEST_F(Journal, ReadAndPrepareRepairWhatACrashLeaves) {
 // Processes preparing a missing journal at the same moment all succeed and leave one table with
 // both tags; appenders in several processes keep its capacity between them.
 TEST_F(Journal, ProcessesPreparingAndAppendingTogether) {
-  constexpr int kProcesses = 3;
+  constexpr int kProcesses = 4;
   const auto runTogether = [](const std::function<void(int)>& work) {
     int go[2];
     if (::pipe(go) != 0) return false;
@@ -357,7 +357,7 @@ TEST_F(Journal, ProcessesPreparingAndAppendingTogether) {
       children.push_back(child);
     }
     ::close(go[0]);
-    (void)!::write(go[1], "go!", kProcesses);
+    (void)!::write(go[1], "go!!", kProcesses);
     ::close(go[1]);
     bool allSucceeded = true;
     for (const pid_t child : children) {
@@ -383,7 +383,7 @@ TEST_F(Journal, ProcessesPreparingAndAppendingTogether) {
     TTransactBase journal;  // did not create the table: opens it shared
     journal.Folder = journal_.Folder;
     journal.Capacity = 10;
-    for (int i = 0; i < 60; ++i) journal.AddEvent(Ev(std::to_string(p), At(1, 0, i, 0)));
+    for (int i = 0; i < 500; ++i) journal.AddEvent(Ev(std::to_string(p), At(1, 0, i % 60, 0)));
   }));
   EXPECT_EQ(LiveCount(), 10);
 }
