@@ -73,7 +73,6 @@ class Table {
   bool Exclusive() const { return exclusiveMode_; }
   // How long Open and Post wait for a lock held by another holder before failing (default 2 s).
   void SetLockTimeout(std::chrono::milliseconds timeout) { lockTimeout_ = timeout; }
-  std::chrono::milliseconds LockTimeout() const { return lockTimeout_; }
   // The tags of the production index of the tables opened from now on: an index file that is
   // missing or whose definitions cannot be read is rebuilt with them. Without them (the default)
   // such an index is an error.

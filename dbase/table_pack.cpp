@@ -89,7 +89,8 @@ void Table::ReplaceFiles(const std::vector<std::uint8_t>& live, std::uint32_t li
     input.records = live;
     input.state = StateOf(packed.Prefix());
     const std::vector<std::uint8_t> image = BuildIndexImage(input);
-    index = File(indexTemp, O_RDWR | O_CREAT | O_TRUNC, mdx_.IsOpen() ? mdx_.Mode() : dbf_.Mode());
+    const mode_t mode = mdx_.IsOpen() ? mdx_.Mode() : dbf_.Mode();
+    index = File(indexTemp, O_RDWR | O_CREAT | O_TRUNC, mode);
     index.WriteAt(0, image.data(), image.size());
     index.Sync();
   }

@@ -118,6 +118,7 @@ bool TTransactBase::PrepareTable() {
   std::error_code ignored;
   std::filesystem::create_directories(folder, ignored);
   const std::string fileName = folder + "transact.dbf";
+  // A table another program created meanwhile is prepared like one that was there before.
   if (std::filesystem::exists(fileName, ignored) || !CreateTable(fileName)) PackExisting(fileName);
   return true;
 }
@@ -131,8 +132,12 @@ void TTransactBase::PackExisting(const std::string& fileName) {
 bool TTransactBase::CreateTable(const std::string& fileName) {
   try {
     CloseGuard close(*FDbf);
+    const bool wasExclusive = FDbf->Exclusive();
     FDbf->SetExclusive(true);
-    if (!FDbf->CreateTable(fileName, JournalFields(), dbase::CreateMode::IfMissing)) return false;
+    if (!FDbf->CreateTable(fileName, JournalFields(), dbase::CreateMode::IfMissing)) {
+      FDbf->SetExclusive(wasExclusive);  // only the creator goes on opening exclusively
+      return false;
+    }
     FDbf->Open(fileName);
     FDbf->AddIndexTag("ID_IND", "ID");
     FDbf->AddIndexTag("EDATE_IND", "EDATE");

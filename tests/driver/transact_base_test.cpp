@@ -311,7 +311,9 @@ TEST_F(Journal, ReadAndPrepareRepairWhatACrashLeaves) {
   fs::copy(journal_.EffectiveFolder(), saved);
   const std::vector<std::function<void()>> damages = {
       [&] { fs::remove(mdx); },
-      [&] { std::fstream(mdx, std::ios::in | std::ios::out | std::ios::binary) << std::string(512, '\0'); },
+      [&] {  // head zeroed
+        std::fstream(mdx, std::ios::in | std::ios::out | std::ios::binary) << std::string(512, '\0');
+      },
       [&] { fs::resize_file(mdx, 1000); },
       [&] { fs::resize_file(dbf, fs::file_size(dbf) - 20); },  // the last record cut short
   };
@@ -319,7 +321,8 @@ TEST_F(Journal, ReadAndPrepareRepairWhatACrashLeaves) {
   for (std::size_t i = 0; i < damages.size(); ++i) {
     const auto expected = i == 3 ? std::vector<std::string>(all.begin(), all.end() - 1) : all;
     for (const bool prepareFirst : {false, true}) {
-      fs::copy(saved, journal_.EffectiveFolder(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+      fs::copy(saved, journal_.EffectiveFolder(),
+               fs::copy_options::recursive | fs::copy_options::overwrite_existing);
       damages[i]();
       if (prepareFirst) {
         EXPECT_NO_THROW(journal_.PrepareTable()) << i;
