@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <thread>
 #include <utility>
 
 #include "dbase/error.h"
@@ -116,15 +115,15 @@ bool File::TryLock(std::uint64_t offset, LockMode mode) {
 }
 
 void File::Lock(std::uint64_t offset, LockMode mode, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  const auto deadline = io_fault::Now() + timeout;
   auto pause = std::chrono::microseconds(200);
   while (!TryLock(offset, mode)) {
-    if (std::chrono::steady_clock::now() >= deadline) {
+    if (io_fault::Now() >= deadline) {
       ThrowBusy(path_, mode == LockMode::Exclusive
                            ? "файл открыт другой программой или другим объектом"
                            : "файл монопольно занят другой программой или другим объектом");
     }
-    std::this_thread::sleep_for(pause);
+    io_fault::Pause(pause);
     pause = std::min(pause * 2, std::chrono::microseconds(20000));
   }
 }
@@ -147,6 +146,17 @@ std::optional<FileIdentity> PathIdentity(const std::string& path) {
 void RenameFile(const std::string& from, const std::string& to) {
   io_fault::Step(to);
   if (::rename(from.c_str(), to.c_str()) != 0) ThrowIo(to, "переименование из " + from, errno);
+}
+
+bool LinkNewFile(const std::string& from, const std::string& to) {
+  io_fault::Step(to);
+  if (::link(from.c_str(), to.c_str()) == 0) return true;
+  if (errno == EEXIST) return false;
+  if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS) {
+    RenameFile(from, to);
+    return true;
+  }
+  ThrowIo(to, "создание ссылки на " + from, errno);
 }
 
 void SyncFolderOf(const std::string& path) {

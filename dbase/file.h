@@ -66,6 +66,9 @@ class File {
 // Identity of the file a path names now; nullopt when it names nothing.
 std::optional<FileIdentity> PathIdentity(const std::string& path);
 void RenameFile(const std::string& from, const std::string& to);
+// Gives the file `from` the name `to` as well, unless `to` exists: then answers false. On file
+// systems without hard links, renames `from` to `to` (which may then replace it).
+bool LinkNewFile(const std::string& from, const std::string& to);
 // Makes renames in the folder of `path` durable.
 void SyncFolderOf(const std::string& path);
 bool FileExists(const std::string& path);

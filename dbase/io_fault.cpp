@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <thread>
 
 #include "dbase/error.h"
 
@@ -13,6 +14,8 @@ namespace {
 std::atomic<long long> gSteps{0};
 std::atomic<long long> gFailAt{0};
 std::atomic<Action> gAction{Action::Throw};
+std::atomic<bool> gVirtual{false};
+std::atomic<long long> gWaitedMicros{0};
 }  // namespace
 
 void Arm(long long failingStep, Action action) {
@@ -33,6 +36,26 @@ void Step(const std::string& path) {
   if (gFailAt == 0 || step != gFailAt) return;
   if (gAction == Action::Exit) _exit(0);
   ThrowIo(path, "запись (имитация сбоя)", ENOSPC);
+}
+
+void UseVirtualClock(bool on) {
+  gWaitedMicros = 0;
+  gVirtual = on;
+}
+
+std::chrono::microseconds VirtualTimeWaited() { return std::chrono::microseconds(gWaitedMicros.load()); }
+
+std::chrono::steady_clock::time_point Now() {
+  if (gVirtual) return std::chrono::steady_clock::time_point(VirtualTimeWaited());
+  return std::chrono::steady_clock::now();
+}
+
+void Pause(std::chrono::microseconds pause) {
+  if (gVirtual) {
+    gWaitedMicros += pause.count();
+  } else {
+    std::this_thread::sleep_for(pause);
+  }
 }
 
 }  // namespace dbase::io_fault

@@ -3,8 +3,13 @@
 // Every such operation of the library calls Step() first. Tests arm a step number and choose
 // whether that step throws an I/O error (a full disk) or ends the process on the spot (a crash),
 // then check what the files look like afterwards. Disarmed, Step() only counts.
+//
+// Lock waits go through Now() and Pause(). With the virtual clock on, a pause advances that clock
+// instead of sleeping, so a test learns how long a wait for a held lock would have lasted without
+// waiting for it.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace dbase::io_fault {
@@ -17,5 +22,11 @@ void Disarm();
 long long Steps();
 // Called by the library before each modifying operation on `path`.
 void Step(const std::string& path);
+
+void UseVirtualClock(bool on);
+// Time paused in lock waits since the virtual clock was switched on.
+std::chrono::microseconds VirtualTimeWaited();
+std::chrono::steady_clock::time_point Now();
+void Pause(std::chrono::microseconds pause);
 
 }  // namespace dbase::io_fault

@@ -2,9 +2,12 @@
 #include "dbase/table.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <random>
 
 #include "dbase/table_internal.h"
 
@@ -28,6 +31,15 @@ std::string BaseNameOf(const std::string& tablePath) {
 }
 
 std::string TempPathFor(const std::string& path) { return path + ".tmp"; }
+
+std::string UniqueTempPathFor(const std::string& path) {
+  // Drawn afresh for every call: a generator's state would be shared by forked processes.
+  std::random_device entropy;
+  char suffix[48];
+  std::snprintf(suffix, sizeof suffix, ".%ld.%08x%08x.tmp", static_cast<long>(::getpid()),
+                entropy(), entropy());
+  return path + suffix;
+}
 
 }  // namespace detail
 
@@ -78,6 +90,7 @@ void Table::OpenLocked(const std::string& path) {
   // header just read says.
   const std::uint64_t size = dbf_.Size();
   ParseHeader(head, size);
+  if (recordCount_ > layout_.WholeRecords(size)) RepairShortTable();
   const std::uint32_t countInHead = recordCount_;  // records complete when `head` was read
   if (layout_.Prefix().hasIndex) OpenIndex();
   // The first read already holds the first records: keep them as the cursor's window.
@@ -104,13 +117,35 @@ void Table::ParseHeader(const std::vector<std::uint8_t>& head, std::uint64_t fil
       bytes = whole;
     }
   }
-  layout_ = TableLayout::Parse(path_, bytes, fileSize);
+  layout_ = TableLayout::ParseDefinition(path_, bytes, fileSize);
   recordCount_ = layout_.Prefix().recordCount;
   const int fromFile = CodePageFor(layout_.Prefix().languageDriver);
   codePage_ = &SharedCodePage(codePageSetting_ != 0 ? codePageSetting_ : fromFile);
 }
 
+// A header counting more records than the file holds is what a power cut between the writes of an
+// append leaves (appends are not flushed). Every whole record is kept, a record cut short is
+// dropped and the header made to agree; the index then no longer matches and is rebuilt.
+void Table::RepairShortTable() {
+  const WriteScope lock(*this);
+  DbfPrefix prefix = ReadPrefixLengths();
+  const std::uint32_t whole = layout_.WholeRecords(dbf_.Size());
+  if (prefix.recordCount > whole) {
+    prefix.recordCount = whole;
+    const std::uint64_t end = layout_.RecordOffset(std::uint64_t{whole} + 1);
+    const std::uint8_t eof = kEndOfFile;
+    dbf_.WriteAt(end, &eof, 1);
+    dbf_.Truncate(end + 1);
+    std::array<std::uint8_t, kDbfPrefixSize> head{};
+    prefix.EncodeInto(head);
+    dbf_.WriteAt(0, head.data(), head.size());
+  }
+  layout_.Prefix() = prefix;
+  recordCount_ = prefix.recordCount;
+}
+
 void Table::Close() noexcept {
+  writeDepth_ = 0;  // closing the descriptor drops the write lock
   mdx_.Close();
   dbf_.Close();  // drops both locks
   appending_ = false;
@@ -124,7 +159,7 @@ void Table::Close() noexcept {
   exclusiveByTry_ = false;
 }
 
-DbfPrefix Table::ReadPrefix() const {
+DbfPrefix Table::ReadPrefixLengths() const {
   std::array<std::uint8_t, kDbfPrefixSize> bytes{};
   dbf_.ReadAt(0, bytes.data(), bytes.size());
   const DbfPrefix prefix = DbfPrefix::Decode(bytes);
@@ -132,9 +167,12 @@ DbfPrefix Table::ReadPrefix() const {
   if (prefix.headerLength != known.headerLength || prefix.recordLength != known.recordLength) {
     ThrowCorrupt(path_, "заголовок таблицы изменён другой программой");
   }
-  const std::uint64_t needed =
-      prefix.headerLength + std::uint64_t{prefix.recordCount} * prefix.recordLength;
-  if (needed > dbf_.Size()) {
+  return prefix;
+}
+
+DbfPrefix Table::ReadPrefix() const {
+  const DbfPrefix prefix = ReadPrefixLengths();
+  if (prefix.recordCount > layout_.WholeRecords(dbf_.Size())) {
     ThrowCorrupt(path_, "записей в заголовке (" + std::to_string(prefix.recordCount) +
                             ") больше, чем помещается в файле");
   }
@@ -164,12 +202,57 @@ void Table::OpenIndexFile() {
 // Checked under the write lock: an append by another holder may be half done, and its new pages
 // may be named by a tag header before the file header counts them.
 void Table::OpenIndex() {
-  const WriteLockGuard lock(dbf_, lockTimeout_);
-  OpenIndexFile();  // under the lock: a rebuild elsewhere replaces the file
+  const WriteScope lock(*this);  // under the lock: a rebuild elsewhere replaces the file
   RefreshCount();
-  MdxIndex index(mdx_, layout_);
+  const std::optional<MdxIndex> index = LoadIndex();
   // Left behind by a crash or written by another program: rebuilt, never trusted.
-  if (!index.MatchesState(StateOf(layout_.Prefix()))) RebuildIndex(index.Tags(), recordCount_);
+  if (index && index->MatchesState(StateOf(layout_.Prefix()))) return;
+  try {
+    RebuildIndex(TagsForRebuild(index), recordCount_);
+  } catch (const Error& e) {
+    if (e.Kind() != ErrorKind::Io) throw;
+    // No room for a new index now (a full disk): the records are read from the table all the
+    // same. The old index, if any, keeps a stamp that marks it stale, so the next append or open
+    // rebuilds it.
+    mdx_.Close();
+  }
+}
+
+std::optional<MdxIndex> Table::LoadIndex() {
+  try {
+    FollowIndexFile(true);
+    return MdxIndex(mdx_, layout_);
+  } catch (const Error& e) {
+    const bool unreadable = e.Kind() == ErrorKind::Corrupt || e.Kind() == ErrorKind::Unsupported;
+    if (knownTags_.empty() || !unreadable) throw;
+    mdx_.Close();
+    return std::nullopt;
+  }
+}
+
+std::vector<IndexTag> Table::TagsForRebuild(const std::optional<MdxIndex>& index) const {
+  if (index) return index->Tags();
+  std::vector<IndexTag> tags;
+  for (const TagDefinition& tag : knownTags_)
+    tags.push_back(ResolveTag(path_, layout_, tag.name, tag.expression));
+  return tags;
+}
+
+// ---- the write lock ----
+
+Table::WriteScope::WriteScope(Table& table) : table_(table) { table_.LockWrite(); }
+
+Table::WriteScope::~WriteScope() { table_.UnlockWrite(); }
+
+void Table::LockWrite() {
+  RequireActive("WriteScope");
+  if (writeDepth_ == 0) dbf_.Lock(kWriteLock, LockMode::Exclusive, lockTimeout_);
+  ++writeDepth_;
+}
+
+void Table::UnlockWrite() noexcept {
+  if (writeDepth_ == 0) return;  // closed meanwhile
+  if (--writeDepth_ == 0) dbf_.Unlock(kWriteLock);
 }
 
 // ---- cursor ----
@@ -261,7 +344,7 @@ std::vector<std::string> Table::IndexTagNames() {
   RequireActive("IndexTagNames");
   std::vector<std::string> names;
   if (!mdx_.IsOpen()) return names;
-  const WriteLockGuard lock(dbf_, lockTimeout_);
+  const WriteScope lock(*this);
   FollowIndexFile(true);
   const MdxIndex index(mdx_, layout_);
   for (const IndexTag& tag : index.Tags()) names.push_back(tag.name);

@@ -8,14 +8,20 @@
 // Locking (open file description locks on the .dbf, one byte each, far beyond the data):
 //   - presence lock: shared while the table is open, exclusive in exclusive mode, while exclusive
 //     access is held, and for a pack;
-//   - write lock: exclusive for the duration of one append or index rebuild, so that two holders
-//     of the shared presence lock never interleave their appends.
+//   - write lock: exclusive for the duration of one append or index rebuild (or of a WriteScope),
+//     so that two holders of the shared presence lock never interleave their appends.
 // Programs that take no locks cannot be detected.
+//
+// Recovery at Open: a header counting more records than the file holds (a power cut between the
+// writes of an append) is cut back to the whole records; an index that does not match the table is
+// rebuilt, and so is one that is missing or unreadable when the table knows its tags
+// (SetIndexTags). An index that cannot be rebuilt for lack of space does not stop reading.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,8 +34,31 @@
 
 namespace dbase {
 
+struct TagDefinition {
+  std::string name;
+  std::string expression;  // a character field
+};
+
+enum class CreateMode {
+  Replace,    // an existing table is replaced (unless someone has it open)
+  IfMissing,  // nothing is created when the table exists, also when another program made it meanwhile
+};
+
 class Table {
  public:
+  // Holds the table's write lock while it lives: an append and the counts and deletions made with
+  // it see no other holder's append in between. Waits like Post. The table must be open.
+  class WriteScope {
+   public:
+    explicit WriteScope(Table& table);
+    ~WriteScope();
+    WriteScope(const WriteScope&) = delete;
+    WriteScope& operator=(const WriteScope&) = delete;
+
+   private:
+    Table& table_;
+  };
+
   Table() = default;
   ~Table();
   Table(const Table&) = delete;
@@ -44,9 +73,16 @@ class Table {
   bool Exclusive() const { return exclusiveMode_; }
   // How long Open and Post wait for a lock held by another holder before failing (default 2 s).
   void SetLockTimeout(std::chrono::milliseconds timeout) { lockTimeout_ = timeout; }
+  // The tags of the production index of the tables opened from now on: an index file that is
+  // missing or whose definitions cannot be read is rebuilt with them. Without them (the default)
+  // such an index is an error.
+  void SetIndexTags(std::vector<TagDefinition> tags) { knownTags_ = std::move(tags); }
 
-  // Creates (or replaces) an empty table without index. Closes this object first if open.
-  void CreateTable(const std::string& path, const std::vector<FieldDef>& fields);
+  // Creates an empty table without index through a temporary file of its own. Closes this object
+  // first if open. Answers false, having created nothing, when mode is IfMissing and the table
+  // exists.
+  bool CreateTable(const std::string& path, const std::vector<FieldDef>& fields,
+                   CreateMode mode = CreateMode::Replace);
   void Open(const std::string& path);
   void Close() noexcept;
   bool Active() const { return dbf_.IsOpen(); }
@@ -103,8 +139,14 @@ class Table {
   void RequireActive(const char* operation) const;
   void OpenLocked(const std::string& path);
   void ParseHeader(const std::vector<std::uint8_t>& head, std::uint64_t fileSize);
+  void RepairShortTable();
   void OpenIndexFile();
   void OpenIndex();
+  void LockWrite();
+  void UnlockWrite() noexcept;
+  // The header's first bytes, checked against the lengths known since Open.
+  DbfPrefix ReadPrefixLengths() const;
+  // The same, also checked against the file size.
   DbfPrefix ReadPrefix() const;
   void RefreshCount();
   std::vector<std::uint8_t> ReadRecords(std::uint32_t count) const;
@@ -116,17 +158,25 @@ class Table {
   const FieldLayout& FieldNamed(const std::string& name) const;
   // Writing (table_write.cpp).
   std::uint8_t* NewRecordField(const std::string& name, const FieldLayout*& field);
-  void IndexAppended(std::uint32_t recno, const DbfPrefix& after);
+  void IndexAppended(std::uint32_t recno, const DbfPrefix& after, std::optional<MdxIndex>& index);
   void RebuildIndex(const std::vector<IndexTag>& tags, std::uint32_t recordCount);
   // Closes the index when the table has none; reopens it when the path names another file.
   void FollowIndexFile(bool hasIndex);
+  // With the write lock held: the table's index, or nothing when its file is missing or unreadable
+  // and the known tags are to rebuild it (else that is an error).
+  std::optional<MdxIndex> LoadIndex();
+  // The tags to build the index with: those of `index`, else the known ones.
+  std::vector<IndexTag> TagsForRebuild(const std::optional<MdxIndex>& index) const;
   // Packing (table_pack.cpp).
-  void ReplaceFiles(const std::vector<std::uint8_t>& live, std::uint32_t liveCount);
+  void ReplaceFiles(const std::vector<std::uint8_t>& live, std::uint32_t liveCount,
+                    const std::vector<IndexTag>& tags);
 
   int codePageSetting_ = 0;
   const CodePage* codePage_ = nullptr;
   bool exclusiveMode_ = false;
   std::chrono::milliseconds lockTimeout_{2000};
+  std::vector<TagDefinition> knownTags_;
+  int writeDepth_ = 0;  // WriteScopes (and internal holds) of the write lock
 
   std::string path_;
   std::string mdxPath_;

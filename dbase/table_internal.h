@@ -4,7 +4,6 @@
 // cover data and never meet the record locks of other dBase programs.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -26,22 +25,11 @@ inline constexpr int kMaxReopens = 64;
 std::string IndexPathFor(const std::string& tablePath);
 // "<folder>/transact.dbf" -> "TRANSACT".
 std::string BaseNameOf(const std::string& tablePath);
-// Temporary file beside `path` for a pack or a create.
+// Temporary file beside `path` for a pack or an index rebuild, which hold locks that keep anyone
+// else from writing it at the same time.
 std::string TempPathFor(const std::string& path);
-
-// Holds the write lock of a table for one append or rebuild.
-class WriteLockGuard {
- public:
-  WriteLockGuard(File& file, std::chrono::milliseconds timeout) : file_(file) {
-    file_.Lock(kWriteLock, LockMode::Exclusive, timeout);
-  }
-  ~WriteLockGuard() { file_.Unlock(kWriteLock); }
-  WriteLockGuard(const WriteLockGuard&) = delete;
-  WriteLockGuard& operator=(const WriteLockGuard&) = delete;
-
- private:
-  File& file_;
-};
+// A temporary file name beside `path` that no other program picks at the same time.
+std::string UniqueTempPathFor(const std::string& path);
 
 // Removes a temporary file unless the operation got far enough to rename it.
 class TempFileGuard {

@@ -187,6 +187,23 @@ TableLayout TableLayout::Define(const std::string& path, const std::vector<Field
 
 TableLayout TableLayout::Parse(const std::string& path, std::span<const std::uint8_t> bytes,
                                std::uint64_t fileSize) {
+  TableLayout layout = ParseDefinition(path, bytes, fileSize);
+  if (layout.prefix_.recordCount > layout.WholeRecords(fileSize)) {
+    ThrowCorrupt(path, "записей в заголовке (" + std::to_string(layout.prefix_.recordCount) +
+                           ") больше, чем помещается в файле");
+  }
+  return layout;
+}
+
+std::uint32_t TableLayout::WholeRecords(std::uint64_t fileSize) const {
+  if (fileSize <= prefix_.headerLength || prefix_.recordLength == 0) return 0;
+  const std::uint64_t whole = (fileSize - prefix_.headerLength) / prefix_.recordLength;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(whole, 0xFFFFFFFFu));
+}
+
+TableLayout TableLayout::ParseDefinition(const std::string& path,
+                                         std::span<const std::uint8_t> bytes,
+                                         std::uint64_t fileSize) {
   if (fileSize < kDbfPrefixSize || bytes.size() < kDbfPrefixSize) {
     ThrowCorrupt(path, "файл короче заголовка таблицы");
   }
@@ -219,12 +236,6 @@ TableLayout TableLayout::Parse(const std::string& path, std::span<const std::uin
   if (offset != p.recordLength) {
     ThrowCorrupt(path, "длина записи в заголовке (" + std::to_string(p.recordLength) +
                            ") не равна сумме длин полей (" + std::to_string(offset) + ")");
-  }
-  const std::uint64_t needed =
-      static_cast<std::uint64_t>(p.headerLength) + std::uint64_t{p.recordCount} * p.recordLength;
-  if (needed > fileSize) {
-    ThrowCorrupt(path, "записей в заголовке (" + std::to_string(p.recordCount) +
-                           ") больше, чем помещается в файле");
   }
   return layout;
 }

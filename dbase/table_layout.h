@@ -74,6 +74,11 @@ class TableLayout {
   // add up with each other or with the file size.
   static TableLayout Parse(const std::string& path, std::span<const std::uint8_t> bytes,
                            std::uint64_t fileSize);
+  // The same checks except that the file may hold fewer records than the header counts.
+  static TableLayout ParseDefinition(const std::string& path, std::span<const std::uint8_t> bytes,
+                                     std::uint64_t fileSize);
+  // Complete records a file of `fileSize` bytes holds after the header.
+  std::uint32_t WholeRecords(std::uint64_t fileSize) const;
 
   // The whole header: prefix, descriptors and terminator.
   std::vector<std::uint8_t> Encode() const;

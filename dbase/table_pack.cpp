@@ -40,7 +40,12 @@ void Table::Pack() {
   if (presence_ != LockMode::Exclusive) ThrowUsage(path_, "для сжатия нужен монопольный доступ");
   appending_ = false;
   RefreshCount();
-  FollowIndexFile(layout_.Prefix().hasIndex);  // added or rebuilt by another holder
+  std::vector<IndexTag> tags;
+  if (layout_.Prefix().hasIndex) {
+    tags = TagsForRebuild(LoadIndex());  // added or rebuilt by another holder, or missing
+  } else {
+    mdx_.Close();
+  }
   const std::vector<std::uint8_t> all = ReadRecords(recordCount_);
   const std::size_t recLen = layout_.RecordLength();
   std::vector<std::uint8_t> live;
@@ -52,12 +57,13 @@ void Table::Pack() {
                 all.begin() + static_cast<std::ptrdiff_t>(pos + recLen));
     ++liveCount;
   }
-  ReplaceFiles(live, liveCount);
+  ReplaceFiles(live, liveCount, tags);
   windowCount_ = 0;
   current_ = FindPassing(1);
 }
 
-void Table::ReplaceFiles(const std::vector<std::uint8_t>& live, std::uint32_t liveCount) {
+void Table::ReplaceFiles(const std::vector<std::uint8_t>& live, std::uint32_t liveCount,
+                         const std::vector<IndexTag>& tags) {
   TableLayout packed = layout_;
   packed.Prefix().recordCount = liveCount;
   packed.Prefix().StampToday();
@@ -71,7 +77,7 @@ void Table::ReplaceFiles(const std::vector<std::uint8_t>& live, std::uint32_t li
   table.WriteAt(0, bytes.data(), bytes.size());
   table.Sync();
 
-  const bool indexed = mdx_.IsOpen();
+  const bool indexed = layout_.Prefix().hasIndex;
   const std::string indexTemp = TempPathFor(mdxPath_);
   TempFileGuard indexGuard(indexed ? indexTemp : std::string());
   File index;
@@ -79,11 +85,12 @@ void Table::ReplaceFiles(const std::vector<std::uint8_t>& live, std::uint32_t li
     IndexImageInput input;
     input.tableBaseName = BaseNameOf(path_);
     input.languageDriver = packed.Prefix().languageDriver;
-    input.tags = MdxIndex(mdx_, layout_).Tags();
+    input.tags = tags;
     input.records = live;
     input.state = StateOf(packed.Prefix());
     const std::vector<std::uint8_t> image = BuildIndexImage(input);
-    index = File(indexTemp, O_RDWR | O_CREAT | O_TRUNC, mdx_.Mode());
+    const mode_t mode = mdx_.IsOpen() ? mdx_.Mode() : dbf_.Mode();
+    index = File(indexTemp, O_RDWR | O_CREAT | O_TRUNC, mode);
     index.WriteAt(0, image.data(), image.size());
     index.Sync();
   }

@@ -38,13 +38,15 @@ bool IsNumberText(std::string_view text) {
 
 }  // namespace
 
-void Table::CreateTable(const std::string& path, const std::vector<FieldDef>& fields) {
+bool Table::CreateTable(const std::string& path, const std::vector<FieldDef>& fields,
+                        CreateMode mode) {
   Close();
   const std::uint8_t driver = LanguageDriverFor(codePageSetting_);
   TableLayout layout = TableLayout::Define(path, fields, driver);
   // Refuse to replace a table that someone has open.
   File previous;
   if (FileExists(path)) {
+    if (mode == CreateMode::IfMissing) return false;
     previous = File(path, O_RDWR);
     if (!previous.TryLock(kPresenceLock, LockMode::Exclusive)) {
       ThrowBusy(path, "таблица открыта, создать её заново нельзя");
@@ -52,16 +54,22 @@ void Table::CreateTable(const std::string& path, const std::vector<FieldDef>& fi
   }
   std::vector<std::uint8_t> bytes = layout.Encode();
   bytes.push_back(kEndOfFile);
-  const std::string temp = TempPathFor(path);
+  // A name of its own: two programs creating the table at once must not write one temporary file.
+  const std::string temp = UniqueTempPathFor(path);
   TempFileGuard guard(temp);
-  File out(temp, O_RDWR | O_CREAT | O_TRUNC, 0644);
+  File out(temp, O_RDWR | O_CREAT | O_EXCL, 0644);
   out.WriteAt(0, bytes.data(), bytes.size());
   out.Sync();
-  RenameFile(temp, path);
-  guard.Keep();
+  if (mode == CreateMode::IfMissing) {
+    if (!LinkNewFile(temp, path)) return false;  // created by another program meanwhile
+  } else {
+    RenameFile(temp, path);
+    guard.Keep();
+  }
   // An index left from an earlier table of that name does not belong to the new one.
   RemoveFile(IndexPathFor(path));
   SyncFolderOf(path);
+  return true;
 }
 
 void Table::Append() {
@@ -109,17 +117,22 @@ void Table::Post() {
   RequireActive("Post");
   if (!appending_) ThrowUsage(path_, "нет добавляемой записи");
   {
-    WriteLockGuard lock(dbf_, lockTimeout_);
+    const WriteScope lock(*this);
     DbfPrefix prefix = ReadPrefix();
     if (prefix.recordCount == 0xFFFFFFFFu) ThrowUsage(path_, "таблица заполнена");
-    FollowIndexFile(prefix.hasIndex);
+    std::optional<MdxIndex> index;
+    if (prefix.hasIndex) {
+      index = LoadIndex();
+    } else {
+      mdx_.Close();
+    }
     const std::uint32_t recno = prefix.recordCount + 1;
     std::vector<std::uint8_t> bytes(newRecord_);
     bytes.push_back(kEndOfFile);
     dbf_.WriteAt(layout_.RecordOffset(recno), bytes.data(), bytes.size());
     prefix.recordCount = recno;
     prefix.StampToday();
-    if (mdx_.IsOpen()) IndexAppended(recno, prefix);
+    if (prefix.hasIndex) IndexAppended(recno, prefix, index);
     std::array<std::uint8_t, kDbfPrefixSize> head{};
     prefix.EncodeInto(head);
     dbf_.WriteAt(0, head.data(), head.size());
@@ -137,15 +150,16 @@ void Table::Post() {
 }
 
 // Called with the write lock held, after the record is written and before the header names it.
-void Table::IndexAppended(std::uint32_t recno, const DbfPrefix& after) {
-  MdxIndex index(mdx_, layout_);
+// `index` is empty when the index file was missing or unreadable.
+void Table::IndexAppended(std::uint32_t recno, const DbfPrefix& after,
+                          std::optional<MdxIndex>& index) {
   TableState before = StateOf(after);
   before.recordCount = recno - 1;
-  if (index.MatchesState(before) &&
-      index.Append(recno, std::span<const std::uint8_t>(newRecord_), StateOf(after))) {
+  if (index && index->MatchesState(before) &&
+      index->Append(recno, std::span<const std::uint8_t>(newRecord_), StateOf(after))) {
     return;
   }
-  RebuildIndex(index.Tags(), recno);
+  RebuildIndex(TagsForRebuild(index), recno);
   // RebuildIndex stamps the count it was given, which is the count the header is about to get.
 }
 
@@ -214,7 +228,7 @@ void Table::AddIndexTag(const std::string& tagName, const std::string& keyExpres
   RequireActive("AddIndexTag");
   appending_ = false;
   const IndexTag tag = ResolveTag(path_, layout_, tagName, keyExpression);
-  WriteLockGuard lock(dbf_, lockTimeout_);
+  const WriteScope lock(*this);
   RefreshCount();
   std::vector<IndexTag> tags;
   FollowIndexFile(layout_.Prefix().hasIndex);

@@ -249,11 +249,7 @@ int TDriver::DoGetEvents(const TStringList& IDs, std::int32_t, TDateTime DateFro
                          TCtrlEvents& Events, std::string& text) {
   text.clear();
   TEvents records;
-  const int code = FNetDevice->Journal().GetEvents(IDs, records, DateFrom, DateTo);
-  if (code != 0) {
-    text = ErrorTextOf(code);
-    return code;
-  }
+  FNetDevice->Journal().GetEvents(IDs, records, DateFrom, DateTo);
   for (const TEvent& record : records) {
     std::string kind;
     std::string description;
@@ -271,9 +267,8 @@ int TDriver::DoGetEvents(const TStringList& IDs, std::int32_t, TDateTime DateFro
 int TDriver::DoDeleteEvents(const TStringList& IDs, std::int32_t, TDateTime DateFrom, TDateTime DateTo,
                             std::string& text) {
   text.clear();
-  const int code = FNetDevice->Journal().DeleteEvents(IDs, DateFrom, DateTo);
-  if (code != 0) text = ErrorTextOf(code);
-  return code;
+  FNetDevice->Journal().DeleteEvents(IDs, DateFrom, DateTo);
+  return 0;
 }
 
 // --- Cards and uploads ---------------------------------------------------------------------------

@@ -97,7 +97,11 @@ class TTransactBase::FilteredSession {
   dbase::Table& table_;
 };
 
-TTransactBase::TTransactBase() : FDbf(std::make_unique<dbase::Table>()) {}
+TTransactBase::TTransactBase() : FDbf(std::make_unique<dbase::Table>()) {
+  FDbf->SetLockTimeout(kLockWait);
+  // The index is derived from the table: when its file is lost or damaged it is built again.
+  FDbf->SetIndexTags({{"ID_IND", "ID"}, {"EDATE_IND", "EDATE"}});
+}
 
 TTransactBase::~TTransactBase() = default;
 
@@ -114,11 +118,8 @@ bool TTransactBase::PrepareTable() {
   std::error_code ignored;
   std::filesystem::create_directories(folder, ignored);
   const std::string fileName = folder + "transact.dbf";
-  if (std::filesystem::exists(fileName, ignored)) {
-    PackExisting(fileName);
-  } else {
-    CreateTable(fileName);
-  }
+  // A table another program created meanwhile is prepared like one that was there before.
+  if (std::filesystem::exists(fileName, ignored) || !CreateTable(fileName)) PackExisting(fileName);
   return true;
 }
 
@@ -128,23 +129,29 @@ void TTransactBase::PackExisting(const std::string& fileName) {
   PackWhenExclusive(*FDbf);
 }
 
-void TTransactBase::CreateTable(const std::string& fileName) {
+bool TTransactBase::CreateTable(const std::string& fileName) {
   try {
     CloseGuard close(*FDbf);
+    const bool wasExclusive = FDbf->Exclusive();
     FDbf->SetExclusive(true);
-    FDbf->CreateTable(fileName, JournalFields());
+    if (!FDbf->CreateTable(fileName, JournalFields(), dbase::CreateMode::IfMissing)) {
+      FDbf->SetExclusive(wasExclusive);  // only the creator goes on opening exclusively
+      return false;
+    }
     FDbf->Open(fileName);
     FDbf->AddIndexTag("ID_IND", "ID");
     FDbf->AddIndexTag("EDATE_IND", "EDATE");
   } catch (const std::exception& e) {
     throw Exception(std::string(STableCreateError) + e.what() + " ");
   }
+  return true;
 }
 
 void TTransactBase::AddEvent(const TEvent& Event) {
   if (Capacity == 0) return;
   FDbf->Open(TableFileName());
   CloseGuard close(*FDbf);
+  const dbase::Table::WriteScope write(*FDbf);
   FDbf->Append();
   FDbf->SetFieldString("ID", Utf8Left(Event.ID, kIdWidth));
   FDbf->SetFieldInteger("EVENT", Event.Event);
@@ -157,8 +164,8 @@ void TTransactBase::AddEvent(const TEvent& Event) {
   }
 }
 
-std::int32_t TTransactBase::GetEvents(const TStringList& IDs, TEvents& Events, TDateTime DateFrom,
-                                      TDateTime DateTo) {
+void TTransactBase::GetEvents(const TStringList& IDs, TEvents& Events, TDateTime DateFrom,
+                              TDateTime DateTo) {
   Events.clear();
   FilteredSession session(*this, IDs, DateFrom, DateTo);
   for (dbase::Table& table = *FDbf; !table.Eof(); table.Next()) {
@@ -169,14 +176,12 @@ std::int32_t TTransactBase::GetEvents(const TStringList& IDs, TEvents& Events, T
     event.Card = table.FieldAsString("CARD");
     Events.push_back(std::move(event));
   }
-  return 0;
 }
 
-std::int32_t TTransactBase::DeleteEvents(const TStringList& IDs, TDateTime DateFrom, TDateTime DateTo) {
+void TTransactBase::DeleteEvents(const TStringList& IDs, TDateTime DateFrom, TDateTime DateTo) {
   FilteredSession session(*this, IDs, DateFrom, DateTo);
   while (!FDbf->Eof()) FDbf->Delete();
   PackWhenExclusive(*FDbf);
-  return 0;
 }
 
 void TTransactBase::SetFilter(const TStringList& IDs, TDateTime DateFrom, TDateTime DateTo) {

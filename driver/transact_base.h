@@ -3,6 +3,7 @@
 // operation and closed again before it returns, also when it fails; errors are raised.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,6 +18,10 @@ class TTransactBase {
  public:
   static constexpr std::int32_t kDefaultCapacity = 5000;
   static constexpr std::size_t kIdWidth = 10;  // characters kept of a controller identifier
+  // How long one operation waits for each lock of the table held by another holder. Our own
+  // holders keep the table for milliseconds (a pack of thousands of records included); an event
+  // must not wait longer on its way to the host.
+  static constexpr std::chrono::milliseconds kLockWait{200};
 
   // Capacity 5000; Folder empty, which stands for the default folder. The default folder is looked
   // up when the table is first used, so a machine without a usable application data folder fails
@@ -36,15 +41,17 @@ class TTransactBase {
   std::int32_t Open();
   // Creates the table with its two index tags when it is missing, else packs it when exclusive
   // access can be had. A failed creation raises Exception("Ошибка создания таблицы:  <message> ").
+  // A missing or unreadable index is rebuilt and a last record cut short is dropped on the way.
   bool PrepareTable();
   // Appends the event; with more live records than Capacity afterwards, deletes the oldest one.
-  // Capacity 0 does nothing at all.
+  // The count and the deletion are made under the append's write lock, so that appenders in other
+  // programs cannot overshoot the capacity together. Capacity 0 does nothing at all.
   void AddEvent(const TEvent& Event);
   // The records of the listed controllers (all for an empty list) between the dates, both
-  // inclusive, oldest first. Answers 0.
-  std::int32_t GetEvents(const TStringList& IDs, TEvents& Events, TDateTime DateFrom, TDateTime DateTo);
-  // Deletes the same records, then packs when exclusive access can be had. Answers 0.
-  std::int32_t DeleteEvents(const TStringList& IDs, TDateTime DateFrom, TDateTime DateTo);
+  // inclusive, oldest first. Failures are raised.
+  void GetEvents(const TStringList& IDs, TEvents& Events, TDateTime DateFrom, TDateTime DateTo);
+  // Deletes the same records, then packs when exclusive access can be had. Failures are raised.
+  void DeleteEvents(const TStringList& IDs, TDateTime DateFrom, TDateTime DateTo);
 
   void SetFilter(const TStringList& IDs, TDateTime DateFrom, TDateTime DateTo);
   // Whether the table's current record passes Filter.
@@ -57,7 +64,8 @@ class TTransactBase {
   TEventFilter Filter;
 
  private:
-  void CreateTable(const std::string& fileName);
+  // False when another program created the table meanwhile.
+  bool CreateTable(const std::string& fileName);
   void PackExisting(const std::string& fileName);
   // Opens the table with the filter on; the returned guard switches it off and closes the table.
   class FilteredSession;

@@ -1,4 +1,5 @@
-// Damaged tables and indexes raise clear errors naming the file and are never read out of bounds.
+// Damaged tables and indexes raise clear errors naming the file and are never read out of bounds;
+// what a crash or power cut leaves (a table cut short, an index lost) is repaired without loss.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,22 +10,18 @@
 namespace dbase::test {
 namespace {
 
-class CorruptionTest : public ::testing::Test {
+class CorruptionTest : public JournalTest {
  protected:
+  CorruptionTest() : JournalTest(10) {}
   void SetUp() override {
-    CreateJournal(path_);
-    Table table;
-    table.SetCodePage(866);
-    table.Open(path_);
-    for (int i = 0; i < 10; ++i) AppendRow(table, SampleRow(i));
-    table.Close();
-    good_ = ReadBytes(path_);
+    JournalTest::SetUp();
+    Snapshot();
   }
 
   // Damages a copy of the good table and expects Open to fail with `kind`, naming the file.
   void ExpectRejected(const std::function<void(std::vector<std::uint8_t>&)>& damage, ErrorKind kind,
                       const std::string& file) {
-    auto bytes = good_;
+    auto bytes = dbf_;
     damage(bytes);
     WriteBytes(path_, bytes);
     Table table;
@@ -38,15 +35,16 @@ class CorruptionTest : public ::testing::Test {
     EXPECT_FALSE(table.Active());
   }
 
-  ScratchDir dir_;
-  std::string path_ = dir_.File("transact.dbf");
-  std::vector<std::uint8_t> good_;
+  std::vector<JournalRow> FirstRows(std::size_t count) const {
+    std::vector<JournalRow> rows;
+    for (std::size_t i = 0; i < count; ++i) rows.push_back(SampleRow(static_cast<int>(i)));
+    return rows;
+  }
 };
 
 TEST_F(CorruptionTest, HeaderThatDoesNotAddUp) {
   ExpectRejected([](auto& b) { b.resize(20); }, ErrorKind::Corrupt, path_);
-  ExpectRejected([](auto& b) { b.resize(161 + 5 * 36); }, ErrorKind::Corrupt, path_);  // truncated
-  ExpectRejected([](auto& b) { b[4] = 200; }, ErrorKind::Corrupt, path_);              // count
+  ExpectRejected([](auto& b) { b.resize(100); }, ErrorKind::Corrupt, path_);  // descriptors cut
   ExpectRejected([](auto& b) { b[10] = 37; }, ErrorKind::Corrupt, path_);  // record length
   ExpectRejected(
       [](auto& b) {
@@ -79,10 +77,41 @@ TEST_F(CorruptionTest, BadFieldDescriptors) {
       ErrorKind::Corrupt, path_);  // twice
 }
 
-TEST_F(CorruptionTest, DamagedIndexDefinitionsNameTheIndexFile) {
-  const std::string mdx = dir_.File("transact.mdx");
-  const auto goodIndex = ReadBytes(mdx);
+// A header counting more records than the file holds, as a power cut between the writes of an
+// append leaves it: every whole record is kept, the rest dropped, the header and index made to agree.
+TEST_F(CorruptionTest, TableCutShortKeepsEveryWholeRecord) {
+  const std::vector<std::pair<std::size_t, std::size_t>> cuts = {
+      {161 + 9 * 36 + 17, 9},  // the last record cut short
+      {161 + 10 * 36 - 1, 9},  // one byte short
+      {161 + 3 * 36, 3},       // several records lost
+  };
+  for (const auto& [size, whole] : cuts) {
+    const std::string when = "cut to " + std::to_string(size) + " bytes";
+    auto bytes = dbf_;
+    bytes.resize(size);
+    WriteBytes(path_, bytes);
+    WriteBytes(mdxPath_, mdx_);
+    Table table;
+    table.SetCodePage(866);
+    ASSERT_NO_THROW(table.Open(path_)) << when;
+    EXPECT_EQ(ReadRows(table), FirstRows(whole)) << when;
+    table.Close();
+    const auto repaired = ReadBytes(path_);
+    ASSERT_EQ(repaired.size(), 161 + whole * 36 + 1) << when;
+    EXPECT_EQ(repaired.back(), kEndOfFile) << when;
+    EXPECT_EQ(repaired[4], whole) << when;
+    ExpectIndexMatchesTable(path_, mdxPath_, when);
+  }
+}
+
+// Without its tags named, a damaged index is an error naming it; with them (as the journal names
+// them) it is built again from the table.
+TEST_F(CorruptionTest, DamagedIndexNamesTheIndexFileOrIsRebuiltFromKnownTags) {
+  const std::string mdx = mdxPath_;
+  const auto goodIndex = mdx_;
   const std::vector<std::function<void(std::vector<std::uint8_t>&)>> damages = {
+      [](auto& b) { b.clear(); },
+      [](auto& b) { std::fill_n(b.begin(), 512, 0); },  // head zeroed
       [](auto& b) { b.resize(1000); },
       [](auto& b) { b[28] = 0; },  // no tags
       [](auto& b) {
@@ -93,17 +122,25 @@ TEST_F(CorruptionTest, DamagedIndexDefinitionsNameTheIndexFile) {
       [](auto& b) { b[2048 + 24] = 'X'; },  // expression names no field
       [](auto& b) { b[2048 + 12] = 9; },    // key length differs from the field
   };
-  for (const auto& damage : damages) {
+  for (std::size_t i = 0; i < damages.size(); ++i) {
     auto bytes = goodIndex;
-    damage(bytes);
+    damages[i](bytes);
     WriteBytes(mdx, bytes);
+    if (bytes.empty()) std::filesystem::remove(mdx);
+    const std::string when = "damage " + std::to_string(i);
     Table table;
     try {
       table.Open(path_);
-      ADD_FAILURE() << "opened with a damaged index";
+      ADD_FAILURE() << "opened with a damaged index: " << when;
     } catch (const Error& e) {
       EXPECT_NE(std::string(e.what()).find(mdx), std::string::npos) << e.what();
     }
+    table.SetCodePage(866);
+    table.SetIndexTags({{"ID_IND", "ID"}, {"EDATE_IND", "EDATE"}});
+    ASSERT_NO_THROW(table.Open(path_)) << when;
+    EXPECT_EQ(ReadRows(table), FirstRows(10)) << when;
+    table.Close();
+    ExpectIndexMatchesTable(path_, mdx, when);
   }
 }
 

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "dbase/table.h"
-#include "tests/dbase/mdx_checker.h"
 #include "tests/dbase/test_support.h"
 
 namespace dbase::test {
@@ -17,20 +16,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class LockingTest : public ::testing::Test {
+class LockingTest : public JournalTest {
  protected:
-  void SetUp() override {
-    CreateJournal(path_);
-    Table table;
-    table.SetCodePage(866);
-    table.Open(path_);
-    for (int i = 0; i < 20; ++i) AppendRow(table, SampleRow(i));
-  }
-  ScratchDir dir_;
-  std::string path_ = dir_.File("transact.dbf");
+  LockingTest() : JournalTest(20) {}
 };
 
-TEST_F(LockingTest, ExclusiveAccessRefusedWhileAnotherHandleInThisProcessIsOpen) {
+TEST_F(LockingTest, ExclusiveAccessAndWriteScopesBetweenHandlesInThisProcess) {
   Table first;
   Table second;
   first.Open(path_);
@@ -52,6 +43,14 @@ TEST_F(LockingTest, ExclusiveAccessRefusedWhileAnotherHandleInThisProcessIsOpen)
   first.EndExclusiveAccess();
   second.Open(path_);
   EXPECT_EQ(second.ExactRecordCount(), 20);
+  {
+    // A write scope keeps other handles' appends out, its holder's own appends included in it.
+    const Table::WriteScope scope(first);
+    AppendRow(first, SampleRow(20));
+    EXPECT_THROW(AppendRow(second, SampleRow(21)), Error);
+  }
+  AppendRow(second, SampleRow(21));
+  EXPECT_EQ(second.ExactRecordCount(), 22);
 }
 
 TEST_F(LockingTest, ExclusiveModeOpenFailsWhileAnotherHolderHasTheFile) {
@@ -137,10 +136,7 @@ TEST_F(LockingTest, ConcurrentAppendersInTwoProcessesInterleaveSafely) {
   table.Open(path_);
   EXPECT_EQ(table.ExactRecordCount(), 20 + 2 * kPerProcess);
   table.Close();
-  const MdxCheck check = CheckMdx(ReadBytes(dir_.File("transact.mdx")));
-  EXPECT_TRUE(check.problems.empty());
-  const auto dbf = ReadBytes(path_);
-  for (const TagWalk& tag : check.tags) EXPECT_EQ(tag.keys, ExpectedKeys(dbf, tag.expression));
+  ExpectIndexMatchesTable(path_, mdxPath_);
 }
 
 // A holder that opened the old file while a pack ran must end up on the packed file, so that its

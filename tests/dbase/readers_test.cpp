@@ -41,6 +41,16 @@ std::string Hex(const std::string& bytes) {
   return out;
 }
 
+// Cuts the table's last record short and removes its index, as a power cut may leave them, then
+// opens it with the journal's tags, which repairs both.
+void RepairAfterPowerCut(const std::string& path, const std::string& mdxPath) {
+  std::filesystem::resize_file(path, std::filesystem::file_size(path) - 20);
+  std::filesystem::remove(mdxPath);
+  Table table;
+  table.SetIndexTags({{"ID_IND", "ID"}, {"EDATE_IND", "EDATE"}});
+  table.Open(path);
+}
+
 // Appends `count` sample rows and deletes every seventh record.
 std::vector<bool> FillJournal(const std::string& path, int count) {
   Table table;
@@ -71,28 +81,32 @@ class ReadersTest : public ::testing::Test {
 TEST_F(ReadersTest, PythonReadersSeeFieldsRecordsDeletionFlagsAndCyrillic) {
   const int kCount = 400;
   const std::vector<bool> deleted = FillJournal(path_, kCount);
-  std::ostringstream json;
-  json << R"({"fields": [["ID","C",10,0],["EVENT","N",3,0],["EDATE","C",14,0],["CARD","C",8,0]],)"
-       << R"( "records": [)";
-  for (int i = 0; i < kCount; ++i) {
-    const JournalRow row = SampleRow(i);
-    json << (i ? "," : "") << R"({"deleted": )"
-         << (deleted[static_cast<std::size_t>(i)] ? "true" : "false") << R"(, "values": {"ID": )"
-         << Json(row.id) << R"(, "EVENT": )" << row.event << R"(, "EDATE": )" << Json(row.edate)
-         << R"(, "CARD": )" << Json(row.card) << "}}";
+  // Before and after the last record is cut short and repaired.
+  for (const int count : {kCount, kCount - 1}) {
+    if (count < kCount) RepairAfterPowerCut(path_, mdx_);
+    std::ostringstream json;
+    json << R"({"fields": [["ID","C",10,0],["EVENT","N",3,0],["EDATE","C",14,0],["CARD","C",8,0]],)"
+         << R"( "records": [)";
+    for (int i = 0; i < count; ++i) {
+      const JournalRow row = SampleRow(i);
+      json << (i ? "," : "") << R"({"deleted": )"
+           << (deleted[static_cast<std::size_t>(i)] ? "true" : "false") << R"(, "values": {"ID": )"
+           << Json(row.id) << R"(, "EVENT": )" << row.event << R"(, "EDATE": )" << Json(row.edate)
+           << R"(, "CARD": )" << Json(row.card) << "}}";
+    }
+    json << "]}";
+    const std::string expected = dir_.File("expected.json");
+    {
+      std::FILE* f = std::fopen(expected.c_str(), "w");
+      ASSERT_NE(f, nullptr);
+      const std::string text = json.str();
+      std::fwrite(text.data(), 1, text.size(), f);
+      std::fclose(f);
+    }
+    const CommandResult r =
+        RunCommand("/usr/bin/python3 " + OracleDir() + "/check_dbf.py " + path_ + " " + expected);
+    EXPECT_EQ(r.exitCode, 0) << count << ": " << r.output;
   }
-  json << "]}";
-  const std::string expected = dir_.File("expected.json");
-  {
-    std::FILE* f = std::fopen(expected.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    const std::string text = json.str();
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
-  const CommandResult r =
-      RunCommand("/usr/bin/python3 " + OracleDir() + "/check_dbf.py " + path_ + " " + expected);
-  EXPECT_EQ(r.exitCode, 0) << r.output;
 }
 
 void ExpectPerlWalkMatches(const std::string& dbfPath, const std::string& mdxPath) {
@@ -127,6 +141,8 @@ TEST_F(ReadersTest, PerlIndexReaderWalksAndSeeksBothTags) {
     table.Pack();
   }
   ExpectPerlWalkMatches(path_, mdx_);
+  RepairAfterPowerCut(path_, mdx_);
+  ExpectPerlWalkMatches(path_, mdx_);
 }
 
 TEST_F(ReadersTest, FreePascalTdbfWalksBothTags) {
@@ -140,14 +156,17 @@ TEST_F(ReadersTest, FreePascalTdbfWalksBothTags) {
   // 2975 records, 2550 of them live: after the pack the EDATE tag has exactly 51 full leaves, one
   // more than a node may point to, which is where an over-full interior node would appear.
   const std::vector<bool> deleted = FillJournal(path_, 2975);
-  const auto live = std::count(deleted.begin(), deleted.end(), false);
+  auto live = std::count(deleted.begin(), deleted.end(), false);
   ASSERT_EQ(live, 2550);
-  for (const bool packed : {false, true}) {
-    if (packed) {
+  for (const std::string state : {"appended", "packed", "repaired"}) {
+    if (state == "packed") {
       Table table;
       table.SetExclusive(true);
       table.Open(path_);
       table.Pack();
+    } else if (state == "repaired") {
+      RepairAfterPowerCut(path_, mdx_);
+      --live;  // the last record, which was live
     }
     const auto dbf = ReadBytes(path_);
     std::ostringstream expected;
@@ -158,7 +177,7 @@ TEST_F(ReadersTest, FreePascalTdbfWalksBothTags) {
     expected << "count " << live << "\n";
     const CommandResult walk = RunCommand(out + "/walk_tags " + path_, 120);
     ASSERT_EQ(walk.exitCode, 0) << walk.output.substr(0, 2000);
-    EXPECT_EQ(walk.output, expected.str()) << (packed ? "packed" : "appended");
+    EXPECT_EQ(walk.output, expected.str()) << state;
   }
 }
 

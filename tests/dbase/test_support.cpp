@@ -11,6 +11,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/dbase/mdx_checker.h"
+
 namespace dbase::test {
 
 ScratchDir::ScratchDir() {
@@ -70,6 +72,34 @@ JournalRow SampleRow(int i) {
   char card[16];
   std::snprintf(card, sizeof card, "%08X", static_cast<unsigned>(i) * 2654435761u);
   return {kIds[i % 7], i % 256, date, i % 5 == 0 ? "" : card};
+}
+
+void ExpectIndexMatchesTable(const std::string& dbfPath, const std::string& mdxPath,
+                             const std::string& when) {
+  const MdxCheck check = CheckMdx(ReadBytes(mdxPath));
+  EXPECT_TRUE(check.problems.empty()) << when << ": " << ::testing::PrintToString(check.problems);
+  EXPECT_EQ(check.tags.size(), 2u) << when;
+  const auto dbf = ReadBytes(dbfPath);
+  for (const TagWalk& tag : check.tags)
+    EXPECT_EQ(tag.keys, ExpectedKeys(dbf, tag.expression)) << when << ": " << tag.name;
+}
+
+void JournalTest::SetUp() {
+  CreateJournal(path_);
+  Table table;
+  table.SetCodePage(866);
+  table.Open(path_);
+  for (int i = 0; i < rows_; ++i) AppendRow(table, SampleRow(i));
+}
+
+void JournalTest::Snapshot() {
+  dbf_ = ReadBytes(path_);
+  mdx_ = ReadBytes(mdxPath_);
+}
+
+void JournalTest::Restore() const {
+  WriteBytes(path_, dbf_);
+  WriteBytes(mdxPath_, mdx_);
 }
 
 std::vector<std::uint8_t> ReadBytes(const std::string& path) {

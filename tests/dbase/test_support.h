@@ -2,6 +2,8 @@
 // access and running the independent readers.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -43,6 +45,30 @@ void AppendRow(Table& table, const JournalRow& row);
 std::vector<JournalRow> ReadRows(Table& table);
 // A deterministic, varied row: IDs repeat (as controllers do), some Cyrillic, some blank.
 JournalRow SampleRow(int i);
+
+// Checks the index structurally and that each tag holds exactly the keys of the table's records.
+void ExpectIndexMatchesTable(const std::string& dbfPath, const std::string& mdxPath,
+                             const std::string& when = {});
+
+// A scratch folder with the journal table "transact.dbf" (and "transact.mdx"), made in SetUp with
+// the first `rows` sample rows appended.
+class JournalTest : public ::testing::Test {
+ protected:
+  explicit JournalTest(int rows) : rows_(rows) {}
+  void SetUp() override;
+  // Remembers both files as they are now; Restore() writes them back.
+  void Snapshot();
+  void Restore() const;
+
+  ScratchDir dir_;
+  std::string path_ = dir_.File("transact.dbf");
+  std::string mdxPath_ = dir_.File("transact.mdx");
+  std::vector<std::uint8_t> dbf_;
+  std::vector<std::uint8_t> mdx_;
+
+ private:
+  int rows_;
+};
 
 std::vector<std::uint8_t> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);

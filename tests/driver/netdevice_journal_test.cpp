@@ -2,6 +2,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "dbase/io_fault.h"
+#include "dbase/table.h"
 #include "tests/driver/netdevice_test_support.h"
 
 namespace netdevice_testing {
@@ -77,16 +79,23 @@ TEST_F(Journal, CapacityZeroJournalsNothingButStillHandsOn) {
   EXPECT_TRUE(Journalled(device).empty());
 }
 
-TEST_F(Journal, AnEventTheJournalCannotTakeIsStillHandedOn) {
+// Another program holds the table: each event waits no longer than the journal's short lock wait
+// (measured on the injected clock) and goes on to the driver unjournalled.
+TEST_F(Journal, AnEventTheJournalCannotTakeIsStillHandedOnPromptly) {
   ConnectTo({"127.0.0.2"});
-  // Something that is not a table where the table should be: every append fails.
-  std::filesystem::remove(Table());
-  std::filesystem::create_directory(Table());
-  EXPECT_ANY_THROW(device.Journal().AddEvent(TEvent{"1", At(2025, 6, 1), 4, ""}));
-  Send(CardEvent("00A1B2C3"));
+  dbase::Table holder;
+  holder.Open(Table().string());  // the journal made the table, so it opens it exclusively
+  dbase::io_fault::UseVirtualClock(true);
+  Send(CardEvent("00A1B2C3"), 5);
   Settle();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].Card, "00A1B2C3");
+  const auto waited = dbase::io_fault::VirtualTimeWaited();
+  dbase::io_fault::UseVirtualClock(false);
+  ASSERT_EQ(events.size(), 5u);
+  EXPECT_EQ(events[4].Card, "00A1B2C3");
+  EXPECT_GT(waited, 0ms);
+  EXPECT_LE(waited, 5 * 300ms);
+  holder.Close();
+  EXPECT_TRUE(Journalled(device).empty());
 }
 
 TEST_F(Journal, ATableThatCannotBePreparedRaisesFromConnectAndTouchesNothing) {

@@ -1,6 +1,7 @@
 #include "driver/transact_base.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -8,15 +9,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "dbase/io_fault.h"
 #include "dbase/table.h"
 #include "platform/exceptions.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 TDateTime At(int day, int hour, int minute, int second) {
   DateTimeParts parts;
@@ -55,7 +59,7 @@ class Journal : public ::testing::Test {
   }
   std::vector<std::string> Ids(const TStringList& filter = {}, TDateTime from = 0, TDateTime to = 100000) {
     TEvents events;
-    EXPECT_EQ(journal_.GetEvents(filter, events, from, to), 0);
+    journal_.GetEvents(filter, events, from, to);
     std::vector<std::string> ids;
     for (const auto& e : events) ids.push_back(e.ID);
     return ids;
@@ -147,7 +151,7 @@ TEST_F(Journal, RecordsComeBackAsTheyWent) {
   journal_.AddEvent(Ev("12", At(1, 8, 30, 5), 0x0C, "00A1B2C3"));
   journal_.AddEvent(Ev("12", At(1, 8, 30, 6), 0x41));
   TEvents events;
-  ASSERT_EQ(journal_.GetEvents({}, events, 0, 100000), 0);
+  journal_.GetEvents({}, events, 0, 100000);
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].ID, "12");
   EXPECT_EQ(events[0].Event, 0x0C);
@@ -237,7 +241,7 @@ TEST_F(Journal, FilterBoundsAndIdentifiers) {
 TEST_F(Journal, DeleteThroughTheFilterThenPack) {
   journal_.PrepareTable();
   for (int i = 0; i < 6; ++i) journal_.AddEvent(Ev(i % 2 ? "odd" : "even", At(1, 0, 0, i)));
-  EXPECT_EQ(journal_.DeleteEvents({"odd"}, At(1, 0, 0, 0), At(1, 0, 0, 3)), 0);
+  journal_.DeleteEvents({"odd"}, At(1, 0, 0, 0), At(1, 0, 0, 3));
   EXPECT_EQ(Ids(), (std::vector<std::string>{"even", "even", "even", "odd"}));
   EXPECT_EQ(PhysicalRecords(journal_.TableFileName()), 4u);
   EXPECT_FALSE(journal_.Dbf().Active());
@@ -258,7 +262,7 @@ TEST_F(Journal, NoPackWhileAnotherHandleHoldsTheTable) {
   other.Folder = journal_.Folder;
   dbase::Table holder;
   holder.Open(journal_.TableFileName());
-  EXPECT_EQ(other.DeleteEvents({}, At(1, 0, 0, 0), At(1, 0, 0, 1)), 0);
+  other.DeleteEvents({}, At(1, 0, 0, 0), At(1, 0, 0, 1));
   EXPECT_EQ(PhysicalRecords(journal_.TableFileName()), 4u);
   EXPECT_NO_THROW(other.PrepareTable());
   EXPECT_EQ(PhysicalRecords(journal_.TableFileName()), 4u);
@@ -268,17 +272,123 @@ TEST_F(Journal, NoPackWhileAnotherHandleHoldsTheTable) {
   EXPECT_EQ(PhysicalRecords(journal_.TableFileName()), 2u);
 }
 
-TEST_F(Journal, TheCreatorOpensExclusivelyAndReportsABusyTable) {
+// Another holder keeps the creator (which opens exclusively) out. Each operation gives up within the
+// journal's short lock wait, as measured on the injected clock, and leaves the table closed.
+TEST_F(Journal, TheCreatorOpensExclusivelyAndReportsABusyTableWithinAShortWait) {
   journal_.PrepareTable();
   EXPECT_TRUE(journal_.Dbf().Exclusive());
-  journal_.Dbf().SetLockTimeout(std::chrono::milliseconds(50));
   dbase::Table holder;
   holder.Open(journal_.TableFileName());
-  EXPECT_ANY_THROW(journal_.AddEvent(Ev("1", At(1, 0, 0, 0))));
-  EXPECT_FALSE(journal_.Dbf().Active());
+  TEvents events;
+  const std::vector<std::function<void()>> calls = {
+      [&] { journal_.AddEvent(Ev("1", At(1, 0, 0, 0))); },
+      [&] { journal_.GetEvents({}, events, 0, 100000); },
+      [&] { journal_.DeleteEvents({}, 0, 100000); },
+  };
+  for (const auto& call : calls) {
+    dbase::io_fault::UseVirtualClock(true);
+    EXPECT_THROW(call(), dbase::Error);
+    const auto waited = dbase::io_fault::VirtualTimeWaited();
+    dbase::io_fault::UseVirtualClock(false);
+    EXPECT_GT(waited, 0ms);
+    EXPECT_LE(waited, 300ms);
+    EXPECT_FALSE(journal_.Dbf().Active());
+  }
   holder.Close();
   journal_.AddEvent(Ev("1", At(1, 0, 0, 0)));
   EXPECT_EQ(Ids(), (std::vector<std::string>{"1"}));
+}
+
+// What a lost or damaged index, or a power cut in the middle of an append, leaves behind is
+// repaired by the next read or prepare: every whole record stays and both tags are whole again.
+TEST_F(Journal, ReadAndPrepareRepairWhatACrashLeaves) {
+  journal_.PrepareTable();
+  for (int i = 0; i < 5; ++i) journal_.AddEvent(Ev(std::to_string(i), At(1, 0, 0, i)));
+  const std::string dbf = journal_.TableFileName();
+  const std::string mdx = journal_.EffectiveFolder() + "transact.mdx";
+  const fs::path saved = root_ + "/saved";
+  fs::create_directory(saved);
+  fs::copy(journal_.EffectiveFolder(), saved);
+  const std::vector<std::function<void()>> damages = {
+      [&] { fs::remove(mdx); },
+      [&] {  // head zeroed
+        std::fstream(mdx, std::ios::in | std::ios::out | std::ios::binary) << std::string(512, '\0');
+      },
+      [&] { fs::resize_file(mdx, 1000); },
+      [&] { fs::resize_file(dbf, fs::file_size(dbf) - 20); },  // the last record cut short
+  };
+  const std::vector<std::string> all = {"0", "1", "2", "3", "4"};
+  for (std::size_t i = 0; i < damages.size(); ++i) {
+    const auto expected = i == 3 ? std::vector<std::string>(all.begin(), all.end() - 1) : all;
+    for (const bool prepareFirst : {false, true}) {
+      fs::copy(saved, journal_.EffectiveFolder(),
+               fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+      damages[i]();
+      if (prepareFirst) {
+        EXPECT_NO_THROW(journal_.PrepareTable()) << i;
+      }
+      EXPECT_EQ(Ids(), expected) << i;
+      dbase::Table table;
+      table.Open(dbf);
+      EXPECT_EQ(table.IndexTagNames(), (std::vector<std::string>{"ID_IND", "EDATE_IND"})) << i;
+    }
+  }
+}
+
+// Processes preparing a missing journal at the same moment all succeed and leave one table with
+// both tags; appenders in several processes keep its capacity between them.
+TEST_F(Journal, ProcessesPreparingAndAppendingTogether) {
+  constexpr int kProcesses = 4;
+  const auto runTogether = [](const std::function<void(int)>& work) {
+    int go[2];
+    if (::pipe(go) != 0) return false;
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+      const pid_t child = ::fork();
+      if (child == 0) {
+        char c = 0;
+        ::close(go[1]);
+        int failed = ::read(go[0], &c, 1) != 1;
+        try {
+          work(p);
+        } catch (const std::exception& e) {
+          std::fprintf(stderr, "process %d: %s\n", p, e.what());
+          failed = 1;
+        }
+        _exit(failed);
+      }
+      children.push_back(child);
+    }
+    ::close(go[0]);
+    (void)!::write(go[1], "go!!", kProcesses);
+    ::close(go[1]);
+    bool allSucceeded = true;
+    for (const pid_t child : children) {
+      int status = 0;
+      allSucceeded &= child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+                      WEXITSTATUS(status) == 0;
+    }
+    return allSucceeded;
+  };
+  for (int round = 0; round < 10; ++round) {
+    const std::string folder = root_ + "/round" + std::to_string(round) + "/";
+    EXPECT_TRUE(runTogether([&](int) {
+      TTransactBase journal;
+      journal.Folder = folder;
+      journal.PrepareTable();
+    })) << round;
+    dbase::Table table;
+    table.Open(folder + "transact.dbf");
+    EXPECT_EQ(table.IndexTagNames(), (std::vector<std::string>{"ID_IND", "EDATE_IND"})) << round;
+  }
+  journal_.PrepareTable();
+  EXPECT_TRUE(runTogether([&](int p) {
+    TTransactBase journal;  // did not create the table: opens it shared
+    journal.Folder = journal_.Folder;
+    journal.Capacity = 10;
+    for (int i = 0; i < 500; ++i) journal.AddEvent(Ev(std::to_string(p), At(1, 0, i % 60, 0)));
+  }));
+  EXPECT_EQ(LiveCount(), 10);
 }
 
 TEST_F(Journal, ABadDateEndsTheReadAndClosesTheTable) {
