@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -102,7 +103,7 @@ TEST_F(Device, InitKeepsOneReferenceAndReadsModelsFolderAndLanguage) {
   ASSERT_EQ(InitWith(OleVariant::FromDispatch(&host), call), S_OK);
   EXPECT_TRUE(call.Result().AsBoolean());
   EXPECT_EQ(call.Value(1).AsString(), "Нет ошибок");
-  EXPECT_EQ(host.refs, 3u);  // ours, the call's argument, the device's
+  EXPECT_EQ(host.RefCount(), 3u);  // ours, the call's argument, the device's
   EXPECT_EQ(device->ModelsFolder(), "/data/models//");  // DriverID empty in the base
   EXPECT_EQ(device->Language(), "ru");
   ASSERT_EQ(host.calls.size(), 2u);
@@ -112,12 +113,12 @@ TEST_F(Device, InitKeepsOneReferenceAndReadsModelsFolderAndLanguage) {
 
 TEST_F(Device, InitWithAStringFailsAndForgetsTheEarlierHost) {
   ASSERT_TRUE(InitHost());
-  EXPECT_EQ(host.refs, 2u);
+  EXPECT_EQ(host.RefCount(), 2u);
   HostCall call;
   ASSERT_EQ(InitWith(OleVariant("not a host"), call), S_OK);
   EXPECT_FALSE(call.Result().AsBoolean());
   EXPECT_EQ(call.Value(1).AsString(), "Ошибка входных параметров команды");
-  EXPECT_EQ(host.refs, 1u);
+  EXPECT_EQ(host.RefCount(), 1u);
   try {
     device->DataEvent("a", "b", OleVariant());
     FAIL() << "no error";
@@ -142,7 +143,7 @@ TEST_F(Device, InitHookTextAndCodeReachTheHost) {
   EXPECT_FALSE(call.Result().AsBoolean());
   EXPECT_EQ(call.Value(1).AsString(), "нет связи");
   EXPECT_TRUE(host.calls.empty());  // no property reads after a failed Init
-  EXPECT_EQ(host.refs, 3u);  // the host object stays set (and the call still holds its argument)
+  EXPECT_EQ(host.RefCount(), 3u);  // the host object stays set (and the call still holds its argument)
 }
 
 // --- Open and Close ------------------------------------------------------------------------------
@@ -206,7 +207,7 @@ TEST_F(Device, CloseForgetsHostAndIdentifierAndAnswersTrueEveryTime) {
     EXPECT_TRUE(call.Result().AsBoolean());
     EXPECT_EQ(call.Value(0).AsString(), "untouched");
   }
-  EXPECT_EQ(host.refs, 1u);
+  EXPECT_EQ(host.RefCount(), 1u);
   EXPECT_EQ(device->DeviceID(), "");
   EXPECT_EQ(device->DevicesFolder(), "/data/devices/dev1/");  // folders stay
   EXPECT_EQ(journal[journal.size() - 2], "BeforeClose");
@@ -222,10 +223,10 @@ TEST(DeviceLife, DestructionDisconnectsThenFinalizesThenReleasesTheHost) {
     HostCall call;
     call.Arg(OleVariant::FromDispatch(&host)).RefVariant();
     ASSERT_EQ(call.Call(AsDispatch(device.Get()), "Init"), S_OK);
-    EXPECT_EQ(host.refs, 3u);
+    EXPECT_EQ(host.RefCount(), 3u);
   }
   EXPECT_EQ(journal, (std::vector<std::string>{"DoInit", "DeviceDisconnect", "DoFinalize"}));
-  EXPECT_EQ(host.refs, 1u);
+  EXPECT_EQ(host.RefCount(), 1u);
 }
 
 // --- Function-kind lifecycle methods ---------------------------------------------------------------
@@ -343,19 +344,17 @@ TEST_F(Device, CallbacksAfterCloseRaiseAndSendNothing) {
 class SelfFreeingHost final : public FakeHost {
  public:
   bool* freed = nullptr;
-  ULONG Release() override {
-    const ULONG count = --refs;
-    if (count == 0) {
-      *freed = true;
-      delete this;
-    }
-    return count;
+
+ private:
+  void LastReleased() noexcept override {
+    *freed = true;
+    ComObject::LastReleased();
   }
 };
 
 TEST_F(Device, HostClosingTheDeviceInsideACallbackIsNotFreedUnderTheCall) {
   bool freed = false;
-  auto* selfFreeing = new SelfFreeingHost;
+  auto* selfFreeing = std::make_unique<SelfFreeingHost>().release();
   selfFreeing->freed = &freed;
   {
     HostCall init;

@@ -64,7 +64,7 @@ TEST(DispatchMethod, FailuresBecomeOleExceptionsWithTheCalleesText) {
   } catch (const EOleException& e) {
     EXPECT_NE(std::string(e.what()).find("0x8002000E"), std::string::npos);
   }
-  EXPECT_EQ(host.refs, 1u);
+  EXPECT_EQ(host.RefCount(), 1u);
 }
 
 }  // namespace

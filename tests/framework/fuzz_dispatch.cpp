@@ -8,18 +8,18 @@
 #include <vector>
 
 #include "framework/base_access_controller.h"
+#include "platform/com_object.h"
 
 namespace {
 
-// A callback object that knows no method: every host callback fails cleanly.
-class RefusingHost : public IDispatch {
+// A callback object that knows no method: every host callback fails cleanly. A static: the
+// arguments borrow it without a reference of their own, so its count never frees it.
+class RefusingHost final : public ComObject<IDispatch> {
  public:
   HRESULT QueryInterface(REFIID, void** object) override {
     *object = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
   HRESULT GetTypeInfoCount(UINT* count) override {
     *count = 0;
     return S_OK;
@@ -32,6 +32,9 @@ class RefusingHost : public IDispatch {
   HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
     return DISP_E_MEMBERNOTFOUND;
   }
+
+ private:
+  void LastReleased() noexcept override {}
 };
 
 RefusingHost refusingHost;

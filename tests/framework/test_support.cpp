@@ -121,17 +121,6 @@ namespace {
 const char* const kHostMethods[] = {"DataEvent", "ErrorEvent", "GetAppProperty"};
 }
 
-HRESULT FakeHost::QueryInterface(REFIID riid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IDispatch) {
-    *object = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
 HRESULT FakeHost::GetTypeInfoCount(UINT* count) {
   *count = 0;
   return S_OK;

@@ -13,6 +13,7 @@
 #include "platform/com.h"
 #include "platform/ole_variant.h"
 #include "platform/oleauto.h"
+#include "tests/platform/ole_test_support.h"
 
 namespace fwtest {
 
@@ -72,7 +73,7 @@ DISPID DispIdOf(IDispatch* target, std::string_view name, HRESULT* hr = nullptr)
 
 // A host callback object: answers DataEvent, ErrorEvent and GetAppProperty by name and records
 // every call. Lives on the stack of a test; its reference count is checked, never used to free.
-class FakeHost : public IDispatch {
+class FakeHost : public ole_test::Counted<IDispatch> {
  public:
   struct Call {
     std::string method;
@@ -88,11 +89,6 @@ class FakeHost : public IDispatch {
   std::string failureText;
   std::function<void()> duringCall;  // runs inside every Invoke
 
-  ULONG refs = 1;  // the test's own reference
-
-  HRESULT QueryInterface(REFIID riid, void** object) override;
-  ULONG AddRef() override { return ++refs; }
-  ULONG Release() override { return --refs; }
   HRESULT GetTypeInfoCount(UINT* count) override;
   HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;

@@ -286,6 +286,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     builder.Value(source.v, 0);
     Exercise(source.v, in);
   }
-  if (dispatch.refs != 1) std::abort();  // every reference taken was given back
+  if (dispatch.RefCount() != 1) std::abort();  // every reference taken was given back
   return 0;
 }

@@ -75,7 +75,7 @@ TEST(VariantClear, FreesWhatItOwns) {
   v.vt = VT_DISPATCH;
   v.pdispVal = &dispatch;
   EXPECT_EQ(VariantClear(&v), S_OK);
-  EXPECT_EQ(dispatch.refs, 1u);
+  EXPECT_EQ(dispatch.RefCount(), 1u);
 
   v.vt = VT_ARRAY | VT_BSTR;
   v.parray = SafeArrayCreateVector(VT_BSTR, 0, 2);
@@ -98,7 +98,7 @@ TEST(VariantClear, ReferencesAreNotFollowed) {
   v.vt = VT_BYREF | VT_DISPATCH;
   v.ppdispVal = &target;
   EXPECT_EQ(VariantClear(&v), S_OK);
-  EXPECT_EQ(dispatch.refs, 1u);
+  EXPECT_EQ(dispatch.RefCount(), 1u);
   SysFreeString(text);
 }
 
@@ -148,9 +148,9 @@ TEST(VariantCopy, InterfacesGetAReference) {
     src->pdispVal = &dispatch;
     ASSERT_EQ(VariantCopy(dst.get(), src.get()), S_OK);
     EXPECT_EQ(dst->pdispVal, &dispatch);
-    EXPECT_EQ(dispatch.refs, 3u);
+    EXPECT_EQ(dispatch.RefCount(), 3u);
   }
-  EXPECT_EQ(dispatch.refs, 1u);
+  EXPECT_EQ(dispatch.RefCount(), 1u);
 }
 
 TEST(VariantCopy, ArraysAreDeep) {
@@ -287,9 +287,9 @@ TEST(VariantCopyInd, InterfaceReferenceAddsAReference) {
     ScopedVariant dst;
     ASSERT_EQ(VariantCopyInd(dst.get(), &src), S_OK);
     EXPECT_EQ(dst->vt, VT_DISPATCH);
-    EXPECT_EQ(dispatch.refs, 2u);
+    EXPECT_EQ(dispatch.RefCount(), 2u);
   }
-  EXPECT_EQ(dispatch.refs, 1u);
+  EXPECT_EQ(dispatch.RefCount(), 1u);
 }
 
 TEST(VariantCopyInd, BrokenReferencesAreRefused) {

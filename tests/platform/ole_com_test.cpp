@@ -6,6 +6,7 @@
 
 #include "platform/com.h"
 #include "platform/exceptions.h"
+#include "tests/platform/ole_test_support.h"
 
 namespace {
 
@@ -49,21 +50,16 @@ TEST(Guid, TextRoundTrip) {
 }
 
 TEST(Guid, ComPtrCountsReferences) {
-  struct Counted final : IUnknown {
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override { return --refs; }
-    ULONG refs = 1;
-  } object;
+  ole_test::CountedUnknown object;
   {
     ComPtr<IUnknown> a(&object);
     ComPtr<IUnknown> b = a;
-    EXPECT_EQ(object.refs, 3u);
+    EXPECT_EQ(object.RefCount(), 3u);
     ComPtr<IUnknown> c = std::move(b);
-    EXPECT_EQ(object.refs, 3u);
+    EXPECT_EQ(object.RefCount(), 3u);
     EXPECT_FALSE(b);  // NOLINT(bugprone-use-after-move)
   }
-  EXPECT_EQ(object.refs, 1u);
+  EXPECT_EQ(object.RefCount(), 1u);
 }
 
 struct ForeignError : std::runtime_error {

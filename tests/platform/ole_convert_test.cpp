@@ -360,18 +360,18 @@ TEST_F(ChangeTypeTest, ArraysInterfacesAndErrorsDoNotConvert) {
   EXPECT_EQ(Change(disp, VT_BSTR), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(Change(disp, VT_I4), DISP_E_TYPEMISMATCH);
   ASSERT_EQ(Change(disp, VT_UNKNOWN), S_OK);
-  EXPECT_EQ(dispatch.refs, 3u);
+  EXPECT_EQ(dispatch.RefCount(), 3u);
   VariantClear(out_.get());
-  EXPECT_EQ(dispatch.refs, 2u);
+  EXPECT_EQ(dispatch.RefCount(), 2u);
   VariantClear(disp);
-  EXPECT_EQ(dispatch.refs, 1u);
+  EXPECT_EQ(dispatch.RefCount(), 1u);
 
   CountedUnknown unknown;
   unknown.AddRef();
   VARIANT* unk = Make(VT_UNKNOWN, [&](VARIANT& v) { v.punkVal = &unknown; });
   EXPECT_EQ(Change(unk, VT_DISPATCH), DISP_E_TYPEMISMATCH);
   VariantClear(unk);
-  EXPECT_EQ(unknown.refs, 1u);
+  EXPECT_EQ(unknown.RefCount(), 1u);
 
   ASSERT_EQ(Change(Empty(), VT_DISPATCH), S_OK);
   EXPECT_EQ(out_->pdispVal, nullptr);

@@ -76,24 +76,24 @@ TEST(OleVariantLifetime, DispatchReferences) {
   CountedDispatch dispatch;
   {
     OleVariant v = OleVariant::FromDispatch(&dispatch);
-    EXPECT_EQ(dispatch.refs, 2u);
+    EXPECT_EQ(dispatch.RefCount(), 2u);
     EXPECT_EQ(v.AsDispatch(), &dispatch);
     OleVariant copy = v;
-    EXPECT_EQ(dispatch.refs, 3u);
+    EXPECT_EQ(dispatch.RefCount(), 3u);
     VARIANT unknown;
     unknown.vt = VT_UNKNOWN;
     unknown.punkVal = &dispatch;
     OleVariant asUnknown(unknown);
     EXPECT_EQ(asUnknown.AsDispatch(), &dispatch);  // asks for IDispatch, adds no reference
-    EXPECT_EQ(dispatch.refs, 4u);
+    EXPECT_EQ(dispatch.RefCount(), 4u);
   }
-  EXPECT_EQ(dispatch.refs, 1u);
+  EXPECT_EQ(dispatch.RefCount(), 1u);
   CountedUnknown plain;
   VARIANT raw;
   raw.vt = VT_UNKNOWN;
   raw.punkVal = &plain;
   EXPECT_EQ(OleVariant(raw).AsDispatch(), nullptr);
-  EXPECT_EQ(plain.refs, 1u);
+  EXPECT_EQ(plain.RefCount(), 1u);
   EXPECT_EQ(OleVariant(5).AsDispatch(), nullptr);
 }
 
@@ -189,7 +189,7 @@ TEST(OleVariantConversions, ToText) {
   EXPECT_EQ(MessageOf<EVariantTypeCastError>(
                 [&] { (void)OleVariant::FromDispatch(&dispatch).AsString(); }),
             "Невозможно преобразовать значение типа (Dispatch) в тип (String)");
-  EXPECT_EQ(dispatch.refs, 1u);
+  EXPECT_EQ(dispatch.RefCount(), 1u);
 }
 
 TEST(OleVariantArrays, CreateBoundsAndElements) {
@@ -254,10 +254,10 @@ TEST(OleVariantArrays, TypedArraysConvertOnTheWayInAndOut) {
   {
     OleVariant objects = OleVariant::VarArrayCreate({{0, 0}}, VT_DISPATCH);
     objects.PutElement({0}, OleVariant::FromDispatch(&dispatch));
-    EXPECT_EQ(dispatch.refs, 2u);
+    EXPECT_EQ(dispatch.RefCount(), 2u);
     EXPECT_EQ(objects.GetElement({0}).AsDispatch(), &dispatch);
   }
-  EXPECT_EQ(dispatch.refs, 1u);
+  EXPECT_EQ(dispatch.RefCount(), 1u);
 }
 
 TEST(OleVariantArrays, VarArrayOfAndNesting) {

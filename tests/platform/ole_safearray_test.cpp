@@ -210,21 +210,21 @@ TEST(SafeArray, InterfaceElementsCountReferences) {
       ArrayPtr array = Vector(vt, 0, 2);
       const LONG index = 1;
       ASSERT_EQ(SafeArrayPutElement(array.get(), &index, static_cast<IDispatch*>(&dispatch)), S_OK);
-      EXPECT_EQ(dispatch.refs, 2u);
+      EXPECT_EQ(dispatch.RefCount(), 2u);
       IUnknown* out = nullptr;
       ASSERT_EQ(SafeArrayGetElement(array.get(), &index, &out), S_OK);
-      EXPECT_EQ(dispatch.refs, 3u);
+      EXPECT_EQ(dispatch.RefCount(), 3u);
       out->Release();
       SAFEARRAY* raw = nullptr;
       ASSERT_EQ(SafeArrayCopy(array.get(), &raw), S_OK);
-      EXPECT_EQ(dispatch.refs, 3u);
+      EXPECT_EQ(dispatch.RefCount(), 3u);
       ASSERT_EQ(SafeArrayDestroy(raw), S_OK);
-      EXPECT_EQ(dispatch.refs, 2u);
+      EXPECT_EQ(dispatch.RefCount(), 2u);
       ASSERT_EQ(SafeArrayPutElement(array.get(), &index, nullptr), S_OK);  // releases
-      EXPECT_EQ(dispatch.refs, 1u);
+      EXPECT_EQ(dispatch.RefCount(), 1u);
       ASSERT_EQ(SafeArrayPutElement(array.get(), &index, static_cast<IDispatch*>(&dispatch)), S_OK);
     }
-    EXPECT_EQ(dispatch.refs, 1u) << vt;  // destroying the array released its reference
+    EXPECT_EQ(dispatch.RefCount(), 1u) << vt;  // destroying the array released its reference
   }
 }
 
@@ -248,12 +248,12 @@ TEST(SafeArray, NestedArraysCopyDeepAndDestroyCompletely) {
     ASSERT_EQ(SafeArrayPutElement(middle->parray, &two, disp.get()), S_OK);
     const LONG zero = 0;
     ASSERT_EQ(SafeArrayPutElement(outer.get(), &zero, middle.get()), S_OK);
-    EXPECT_EQ(dispatch.refs, 4u);  // ours, disp, middle's element, outer's copy
+    EXPECT_EQ(dispatch.RefCount(), 4u);  // ours, disp, middle's element, outer's copy
 
     SAFEARRAY* raw = nullptr;
     ASSERT_EQ(SafeArrayCopy(outer.get(), &raw), S_OK);
     ArrayPtr copy(raw);
-    EXPECT_EQ(dispatch.refs, 5u);
+    EXPECT_EQ(dispatch.RefCount(), 5u);
     ScopedVariant copiedMiddle;
     ASSERT_EQ(SafeArrayGetElement(copy.get(), &zero, copiedMiddle.get()), S_OK);
     ScopedVariant originalMiddle;
@@ -263,7 +263,7 @@ TEST(SafeArray, NestedArraysCopyDeepAndDestroyCompletely) {
     ASSERT_EQ(SafeArrayGetElement(copiedMiddle->parray, &one, copiedLeaf.get()), S_OK);
     EXPECT_EQ(View(copiedLeaf->bstrVal), u"leaf");
   }
-  EXPECT_EQ(dispatch.refs, 1u);
+  EXPECT_EQ(dispatch.RefCount(), 1u);
 }
 
 TEST(SafeArray, LockedArraysAreNotDestroyed) {

@@ -5,29 +5,33 @@
 #include <string_view>
 
 #include "platform/com.h"
+#include "platform/com_object.h"
 #include "platform/oleauto.h"
 
 namespace ole_test {
 
-// An IDispatch whose reference count the tests watch; it is never deleted through Release, and a
-// Release without a reference to give back aborts at once (an over-release would otherwise hide
-// behind a count that wrapped around).
-class CountedDispatch final : public IDispatch {
+// A COM object that lives on the stack of a test and starts with the test's own reference. It is
+// never deleted through Release, and a Release without a reference to give back aborts at once (an
+// over-release would otherwise hide behind a count that stays at zero).
+template <class... Interfaces>
+class Counted : public ComObject<Interfaces...> {
  public:
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (riid == IID_IUnknown || riid == IID_IDispatch) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs; }
+  Counted() : ComObject<Interfaces...>(1) {}
   ULONG Release() override {
-    if (refs == 0) std::abort();
-    return --refs;
+    if (this->RefCount() == 0) std::abort();
+    return ComObject<Interfaces...>::Release();
   }
+
+ protected:
+  void LastReleased() noexcept override {}
+};
+
+// An object that offers IUnknown only.
+using CountedUnknown = Counted<IUnknown>;
+
+// An IDispatch whose reference count the tests watch.
+class CountedDispatch final : public Counted<IDispatch> {
+ public:
   HRESULT GetTypeInfoCount(UINT* count) override {
     *count = 0;
     return S_OK;
@@ -37,29 +41,6 @@ class CountedDispatch final : public IDispatch {
   HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
     return E_NOTIMPL;
   }
-
-  ULONG refs = 1;
-};
-
-// An object that offers IUnknown only.
-class CountedUnknown final : public IUnknown {
- public:
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (riid == IID_IUnknown) {
-      *object = static_cast<IUnknown*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs; }
-  ULONG Release() override {
-    if (refs == 0) std::abort();
-    return --refs;
-  }
-
-  ULONG refs = 1;
 };
 
 // A VARIANT that clears itself.

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/com_object.h"
 #include "platform/unique_fd.h"
 
 namespace {
@@ -499,23 +500,21 @@ TEST_F(ReactorTest, EveryThreadHasItsOwnQueue) {
 // running when one of them went.
 int testProceduresRunning = 0;
 
-class CountedObject final : public IUnknown {
+class CountedObject final : public ComObject<IUnknown> {
  public:
-  HRESULT QueryInterface(REFIID, void** object) override {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs; }
+  CountedObject() : ComObject(1) {}
   ULONG Release() override {
     ++releases;
     if (testProceduresRunning > 0) releasedInProcedure = true;
     if (onRelease) onRelease();
-    return --refs;
+    return ComObject::Release();
   }
-  ULONG refs = 1;
   int releases = 0;
   bool releasedInProcedure = false;
   std::function<void()> onRelease;
+
+ private:
+  void LastReleased() noexcept override {}
 };
 
 // A test window whose action counts as a running window procedure.
@@ -549,11 +548,11 @@ TEST_F(ReactorTest, ReleaseLaterWaitsUntilTheOutermostProcedureHasReturned) {
   DispatchMessage(&msg);
   EXPECT_EQ(releasesSeenInside, 0);
   EXPECT_EQ(object.releases, 1);
-  EXPECT_EQ(object.refs, 1u);
+  EXPECT_EQ(object.RefCount(), 1u);
 
   SendMessage(inner.Handle(), WM_USER, 0, 0);  // a procedure called directly counts as well
   EXPECT_EQ(object.releases, 2);
-  EXPECT_EQ(object.refs, 0u);
+  EXPECT_EQ(object.RefCount(), 0u);
 
   DrainNow();
   EXPECT_EQ(object.releases, 2);  // once per call
@@ -571,7 +570,7 @@ TEST_F(ReactorTest, ReleaseLaterOutsideAnyProcedureIsPendingUntilTheNextPeek) {
   MSG msg;
   EXPECT_FALSE(PeekMessage(&msg, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(object.releases, 1);
-  EXPECT_EQ(object.refs, 0u);
+  EXPECT_EQ(object.RefCount(), 0u);
   EXPECT_FALSE(FdReadable(ReactorFd()));
 }
 
@@ -583,7 +582,7 @@ TEST_F(ReactorTest, ReleasesStillWaitingGoWhenTheThreadEnds) {
   worker.join();
   EXPECT_EQ(first.releases, 1);
   EXPECT_EQ(second.releases, 1);
-  EXPECT_EQ(second.refs, 0u);
+  EXPECT_EQ(second.RefCount(), 0u);
 }
 
 TEST(TickCountTest, IsMonotonicAndTheShortFormIsItsLowWord) {

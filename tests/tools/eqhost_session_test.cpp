@@ -8,6 +8,7 @@
 #include "platform/ole_variant.h"
 #include "platform/reactor.h"
 #include "platform/text.h"
+#include "tests/platform/ole_test_support.h"
 #include "tools/eqhost/host_callback.h"
 #include "tools/eqhost/host_session.h"
 #include "tools/eqhost/message_pump.h"
@@ -16,19 +17,8 @@ namespace eqhost {
 namespace {
 
 // A driver stand-in with one function-kind method, one procedure-kind method and one that fails.
-class FakeDriver final : public IDispatch {
+class FakeDriver final : public ole_test::Counted<IDispatch> {
  public:
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (riid == IID_IUnknown || riid == IID_IDispatch) {
-      *object = this;
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs; }
-  ULONG Release() override { return --refs; }
   HRESULT GetTypeInfoCount(UINT* count) override {
     *count = 0;
     return S_OK;
@@ -69,7 +59,6 @@ class FakeDriver final : public IDispatch {
     return DISP_E_EXCEPTION;
   }
 
-  ULONG refs = 1;
   int calls = 0;
   IDispatch* sawDispatch = nullptr;
 };
@@ -164,7 +153,7 @@ TEST_F(HostSessionTest, BlankLinesAreNotAnswered) {
 TEST_F(HostSessionTest, NoReferenceToTheObjectIsLeftBehind) {
   Answer(R"({"call": "Echo", "in": [1, 2]})");
   Answer(R"({"call": "Proc", "args": [{"host": true}, 1]})");
-  EXPECT_EQ(driver_.refs, 2u);  // the test's own and the session's
+  EXPECT_EQ(driver_.RefCount(), 2u);  // the test's own and the session's
 }
 
 TEST(EqhostPump, AStreamOfMessagesIsPumpedInBoundedBatches) {
