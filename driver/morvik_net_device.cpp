@@ -154,7 +154,11 @@ int TMorvikNetDevice::CheckAndFind(std::string_view ID, TController*& Controller
 }
 
 bool TMorvikNetDevice::IsNewSeq(std::uint8_t n, std::uint8_t last) noexcept {
-  return last == 255 ? n < 255 : n > last;
+  if (last == 255) return n < 255;
+  // Serial-number order: n lies in the half of the circle ahead of last. A plain n > last would
+  // take a stale number from before a wrap as new and drop every number after the wrap.
+  const auto ahead = static_cast<std::uint8_t>(n - last);
+  return ahead >= 1 && ahead <= 127;
 }
 
 // --- command transaction -------------------------------------------------------------------------
