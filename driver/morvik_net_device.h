@@ -28,6 +28,10 @@
 #include "platform/date_time.h"
 #include "platform/window_timer.h"
 
+namespace messages {
+struct Message;
+}
+
 // The waits and intervals of the device. The defaults are the product's; tests shorten them.
 struct TNetDeviceTimings {
   std::uint32_t ConnectWaitMs = 15000;         // announcements of every listed controller
@@ -102,10 +106,6 @@ class TMorvikNetDevice {
   // The wall clock that dates events (their year); Now() unless a test sets another.
   void SetClock(std::function<TDateTime()> clock) { FClock = std::move(clock); }
 
- private:
-  TTransactBase FJournal;
-
- public:
   TControllers Controllers;
   // Called with every decoded event, after it was journalled.
   std::function<void(const TEvent&)> OnEvent;
@@ -137,9 +137,8 @@ class TMorvikNetDevice {
   int SendAck(const std::string& Host, std::uint8_t Seq, std::uint8_t Crc);
   int ReceiveFromController(TReceivedFrame& Frame, TController*& Controller);
   void HandleFrame(TController& Controller, const TReceivedFrame& Frame);
-  void HandleWrapped(TController& Controller, const std::string& Data);
-  void HandleMessage(TController& Controller, const std::string& Data, std::uint8_t Code);
-  void HandleEvent(const std::string& ID, std::string_view Body);
+  void HandleMessage(TController& Controller, const messages::Message& Message);
+  void HandleEvent(const TEvent& Event);  // into the journal, then to OnEvent
 
   void Poll(TController& Controller);
   void PollAll();
@@ -150,6 +149,7 @@ class TMorvikNetDevice {
   // Pumps the event channel until the condition holds or the time is up; Busy meanwhile.
   bool WaitPumping(std::uint32_t milliseconds, const std::function<bool()>& done);
 
+  TTransactBase FJournal;
   TNetDeviceTimings FTimings;
   TUDPSync FCmdChannel;
   TUDPSync FEventChannel;
