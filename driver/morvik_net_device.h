@@ -7,7 +7,8 @@
 // - Every command is one acknowledged transaction of up to three attempts on the command channel,
 //   each attempt with a new sequence number; the command set lives in morvik_commands.cpp.
 // - Frames from listed controllers are acknowledged, then accepted only with a new sequence number
-//   (an announcement always); events go to the journal and then to OnEvent.
+//   (an announcement always); events go to the journal and then to OnEvent. The layouts of
+//   commands, events and status replies live in link_messages.h; the device moves datagrams.
 // - Every online controller is polled on a timer; a failed poll marks it offline until its next
 //   announcement.
 // All on the thread that made the device; waits pump messages (Connect and RequestStatus only the
