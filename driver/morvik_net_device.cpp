@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "driver/link_frames.h"
+#include "driver/link_messages.h"
 #include "platform/reactor.h"
 
 namespace {
@@ -10,28 +11,12 @@ namespace {
 constexpr int kAttempts = 3;           // attempts of one command transaction
 constexpr int kDatagramsPerAck = 10;   // datagrams read while waiting for one acknowledgement
 constexpr int kReceivePasses = 3;      // repeats skipped by one read notification
-constexpr std::size_t kLeadingBytes = 13;   // event and status data before what the device reads
-constexpr std::size_t kStatusReplySize = 15;
-constexpr std::size_t kShortestEventData = 15;
-constexpr std::size_t kShortestEventBody = 6;
-constexpr std::size_t kCardEventBody = 14;
-constexpr std::size_t kCardLength = 8;
 constexpr DWORD kWaitPassSleepMs = 5;
 
 constexpr std::uint8_t kHelloAnswer = 0x84;  // data of the keep-alive that answers an announcement
 constexpr std::uint8_t kPollData = 0x81;
 constexpr std::uint8_t kStatusData = 0x81;
 constexpr std::uint8_t kByeData = 0x84;
-
-std::uint8_t ByteAt(std::string_view bytes, std::size_t position) {  // 1-based
-  return static_cast<std::uint8_t>(bytes[position - 1]);
-}
-
-// The year of an event that carries only month and day: the PC's current year, except that an
-// event of December received in January belongs to the year before.
-int EventYear(const DateTimeParts& today, int eventMonth) {
-  return (eventMonth == 12 && today.month == 1) ? today.year - 1 : today.year;
-}
 
 }  // namespace
 
@@ -154,7 +139,11 @@ int TMorvikNetDevice::CheckAndFind(std::string_view ID, TController*& Controller
 }
 
 bool TMorvikNetDevice::IsNewSeq(std::uint8_t n, std::uint8_t last) noexcept {
-  return last == 255 ? n < 255 : n > last;
+  if (last == 255) return n < 255;
+  // Serial-number order: n lies in the half of the circle ahead of last. A plain n > last would
+  // take a stale number from before a wrap as new and drop every number after the wrap.
+  const auto ahead = static_cast<std::uint8_t>(n - last);
+  return ahead >= 1 && ahead <= 127;
 }
 
 // --- command transaction -------------------------------------------------------------------------
@@ -270,54 +259,34 @@ void TMorvikNetDevice::HandleFrame(TController& Controller, const TReceivedFrame
     case frames::kBye:
       Controller.SetOnline(false);
       break;
-    case frames::kWrapped:
-      HandleWrapped(Controller, Frame.Data);
-      break;
     default:
-      HandleMessage(Controller, Frame.Data, Frame.Code);
+      if (const auto message = messages::Unwrap(Frame.Code, Frame.Data)) HandleMessage(Controller, *message);
       break;
   }
 }
 
-void TMorvikNetDevice::HandleWrapped(TController& Controller, const std::string& Data) {
-  if (!Data.empty()) HandleMessage(Controller, Data, static_cast<std::uint8_t>(Data[0]));
-}
-
-void TMorvikNetDevice::HandleMessage(TController& Controller, const std::string& Data, std::uint8_t Code) {
-  if (Code == frames::kEvent && Data.size() >= kShortestEventData) {
-    HandleEvent(Controller.ID, std::string_view(Data).substr(kLeadingBytes));
-  } else if (Code == frames::kStatusReply && Data.size() == kStatusReplySize) {
-    Controller.Status = static_cast<std::uint16_t>(ByteAt(Data, 13) + 256 * ByteAt(Data, 14));
-    Controller.Replied = true;
+void TMorvikNetDevice::HandleMessage(TController& Controller, const messages::Message& Message) {
+  if (Message.code == frames::kEvent) {
+    if (auto event = messages::DecodeEvent(Message.data, FClock())) {
+      event->ID = Controller.ID;
+      HandleEvent(*event);
+    }
+  } else if (Message.code == frames::kStatusReply) {
+    if (const auto status = messages::DecodeStatusReply(Message.data)) {
+      Controller.Status = *status;
+      Controller.Replied = true;
+    }
   }
 }
 
-void TMorvikNetDevice::HandleEvent(const std::string& ID, std::string_view Body) {
-  const std::size_t length = Body.size();
-  if (length < kShortestEventBody) return;
-  const auto code = static_cast<std::uint8_t>(ByteAt(Body, 1) & 0x7F);
-  if (!IsKnownEventCode(code)) return;
-
-  DateTimeParts when;
-  when.month = frames::BCDToByte(Body, 2);
-  when.day = frames::BCDToByte(Body, 3);
-  when.hour = frames::BCDToByte(Body, 4);
-  when.minute = frames::BCDToByte(Body, 5);
-  when.second = frames::BCDToByte(Body, length);
-  when.year = EventYear(DecodeDateTime(FClock()), when.month);
-  TEvent event;
-  if (!TryEncodeDateTime(when, event.EDate)) return;  // a date that does not exist (29 February ...)
-  event.ID = ID;
-  event.Event = code;
-  if (length == kCardEventBody) event.Card.assign(Body.substr(5, kCardLength));
-
+void TMorvikNetDevice::HandleEvent(const TEvent& Event) {
   // The controller has the acknowledgement already and will not send the event again, so an event
   // the journal cannot take (table locked, disk full) still goes to the driver.
   try {
-    FJournal.AddEvent(event);
+    FJournal.AddEvent(Event);
   } catch (const std::exception&) {
   }
-  if (OnEvent) OnEvent(event);
+  if (OnEvent) OnEvent(Event);
 }
 
 // --- poll and goodbye ----------------------------------------------------------------------------

@@ -7,7 +7,8 @@
 // - Every command is one acknowledged transaction of up to three attempts on the command channel,
 //   each attempt with a new sequence number; the command set lives in morvik_commands.cpp.
 // - Frames from listed controllers are acknowledged, then accepted only with a new sequence number
-//   (an announcement always); events go to the journal and then to OnEvent.
+//   (an announcement always); events go to the journal and then to OnEvent. The layouts of
+//   commands, events and status replies live in link_messages.h; the device moves datagrams.
 // - Every online controller is polled on a timer; a failed poll marks it offline until its next
 //   announcement.
 // All on the thread that made the device; waits pump messages (Connect and RequestStatus only the
@@ -27,6 +28,10 @@
 #include "driver/udp_sync.h"
 #include "platform/date_time.h"
 #include "platform/window_timer.h"
+
+namespace messages {
+struct Message;
+}
 
 // The waits and intervals of the device. The defaults are the product's; tests shorten them.
 struct TNetDeviceTimings {
@@ -87,7 +92,8 @@ class TMorvikNetDevice {
   int SetMode(std::string_view ID, std::uint8_t Mode);  // 0..5, else 1004
   int WriteConfig(TController& Controller);
 
-  // Sequence rule: n is new when above last; after 255 (nothing yet, or the wrap) anything below 255.
+  // Sequence rule: n is new when it is 1 to 127 ahead of last, counting modulo 256; after 255
+  // (nothing received yet) anything below 255.
   static bool IsNewSeq(std::uint8_t n, std::uint8_t last) noexcept;
 
   bool Busy() const noexcept { return FBusy; }
@@ -101,10 +107,6 @@ class TMorvikNetDevice {
   // The wall clock that dates events (their year); Now() unless a test sets another.
   void SetClock(std::function<TDateTime()> clock) { FClock = std::move(clock); }
 
- private:
-  TTransactBase FJournal;
-
- public:
   TControllers Controllers;
   // Called with every decoded event, after it was journalled.
   std::function<void(const TEvent&)> OnEvent;
@@ -136,9 +138,8 @@ class TMorvikNetDevice {
   int SendAck(const std::string& Host, std::uint8_t Seq, std::uint8_t Crc);
   int ReceiveFromController(TReceivedFrame& Frame, TController*& Controller);
   void HandleFrame(TController& Controller, const TReceivedFrame& Frame);
-  void HandleWrapped(TController& Controller, const std::string& Data);
-  void HandleMessage(TController& Controller, const std::string& Data, std::uint8_t Code);
-  void HandleEvent(const std::string& ID, std::string_view Body);
+  void HandleMessage(TController& Controller, const messages::Message& Message);
+  void HandleEvent(const TEvent& Event);  // into the journal, then to OnEvent
 
   void Poll(TController& Controller);
   void PollAll();
@@ -149,6 +150,7 @@ class TMorvikNetDevice {
   // Pumps the event channel until the condition holds or the time is up; Busy meanwhile.
   bool WaitPumping(std::uint32_t milliseconds, const std::function<bool()>& done);
 
+  TTransactBase FJournal;
   TNetDeviceTimings FTimings;
   TUDPSync FCmdChannel;
   TUDPSync FEventChannel;

@@ -1,5 +1,7 @@
-// Feeds arbitrary datagrams to the frame parser, and the data of accepted frames to the value
-// decoders that the receive path uses (BCD bytes, event dates, configuration text, addresses).
+// Feeds arbitrary datagrams to the frame parser, the data of accepted frames to the message
+// decoders of the receive path (wrapped messages, events, status replies), and the bytes to the
+// value decoders (BCD bytes, event dates, configuration text, addresses).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +10,7 @@
 
 #include "driver/controllers.h"
 #include "driver/link_frames.h"
+#include "driver/link_messages.h"
 #include "driver/morvik_common.h"
 #include "platform/exceptions.h"
 
@@ -27,26 +30,16 @@ void CheckParsed(std::string_view frame, const frames::ParsedFrame& parsed) {
   if (rebuilt.frame.compare(0, 8, frame.substr(0, 8)) == 0 && rebuilt.crc != parsed.crc) std::abort();
 }
 
-// The event body (after 13 leading bytes) and the status word, decoded as the receive path does.
-void DecodeData(std::string_view data) {
-  if (data.size() == 15) {
-    volatile unsigned status = static_cast<std::uint8_t>(data[12]) + 256U * static_cast<std::uint8_t>(data[13]);
-    (void)status;
-  }
-  if (data.size() < 13 + 6) return;
-  const std::string_view body = data.substr(13);
-  (void)IsKnownEventCode(static_cast<std::uint8_t>(body[0]) & 0x7F);
-  DateTimeParts parts;
-  parts.year = 2024;
-  parts.month = frames::BCDToByte(body, 2);
-  parts.day = frames::BCDToByte(body, 3);
-  parts.hour = frames::BCDToByte(body, 4);
-  parts.minute = frames::BCDToByte(body, 5);
-  parts.second = frames::BCDToByte(body, body.size());
-  TDateTime when = 0;
-  if (TryEncodeDateTime(parts, when)) {
-    if (StrToEventDate(EventDateToStr(when)) != when) std::abort();
-  }
+// The received message decoded as the device decodes it; a decoded event must be one the journal
+// stores and reads back.
+void DecodeMessage(const frames::ParsedFrame& parsed, TDateTime now) {
+  const auto message = messages::Unwrap(parsed.code, parsed.data);
+  if (!message) return;
+  (void)messages::DecodeStatusReply(message->data);
+  const auto event = messages::DecodeEvent(message->data, now);
+  if (!event) return;
+  if (!IsKnownEventCode(event->Event) || !(event->Card.empty() || event->Card.size() == 8)) std::abort();
+  if (StrToEventDate(EventDateToStr(event->EDate)) != event->EDate) std::abort();
 }
 
 }  // namespace
@@ -56,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   frames::ParsedFrame parsed;
   if (frames::ParseFrame(input, parsed)) {
     CheckParsed(input, parsed);
-    DecodeData(parsed.data);
+    DecodeMessage(parsed, EncodeDateTime(DateTimeParts{2024, size % 2 ? 1 : 6, 15, 12, 0, 0, 0}));
   }
   for (std::size_t i = 0; i <= size + 1; ++i) (void)frames::BCDToByte(input, i);
   try {
@@ -66,6 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TController controller(input.substr(0, 64));
   controller.HexToConfig(input);
   if (controller.ConfigToHex().size() != 20) std::abort();
-  (void)IPToHex(input.substr(0, 64));
+  if (messages::WrapCommand(input.substr(0, 64), messages::kDeleteCard, messages::CardData(input)).size() !=
+      12 + std::min<std::size_t>(size, 8)) {
+    std::abort();
+  }
   return 0;
 }

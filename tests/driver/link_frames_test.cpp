@@ -1,5 +1,6 @@
 #include "driver/link_frames.h"
 
+#include "driver/link_messages.h"
 #include "driver/morvik_common.h"
 
 #include "platform/exceptions.h"
@@ -95,7 +96,7 @@ TEST(LinkBuild, PollAndAckByteForByte) {
 
 // SetMode 0 for the controller at 192.168.0.10, sent with sequence number 5.
 TEST(LinkBuild, WrappedCommandFrameByteForByte) {
-  const Bytes data = IPToHex("192.168.0.10") + B({0x81, 0x80, 0x81, 0xE6});
+  const Bytes data = messages::WrapCommand("192.168.0.10", messages::ModeSubcode(0).value(), {});
   const auto built = frames::BuildFrame(5, frames::kCommand, data);
   EXPECT_EQ(built.frame, B({0x11, 0x30, 0x35, 0x83, 0x30, 0x30, 0x30, 0x43, 0x43, 0x30, 0x41, 0x38,
                             0x30, 0x30, 0x30, 0x41, 0x81, 0x80, 0x81, 0xE6, 0x45, 0x44, 0x12}));
@@ -116,6 +117,45 @@ TEST(LinkBuild, EmptyDataAndFieldsUpperCase) {
   EXPECT_EQ(nak.substr(1, 2), "FE");
   EXPECT_EQ(static_cast<std::uint8_t>(nak[3]), frames::kNak);
   EXPECT_EQ(nak.substr(4, 2), "0A");
+}
+
+TDateTime At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+  return EncodeDateTime(DateTimeParts{year, month, day, hour, minute, second, 0});
+}
+
+// Event data: 13 leading bytes, then code, month, day, hour, minute, [card], second.
+TEST(LinkMessages, EventsAndStatusRepliesDecoded) {
+  const Bytes lead(13, '\x80');
+  const TDateTime june = At(2025, 6, 15, 12);
+  const auto withCard = messages::DecodeEvent(lead + B({0x84, 0x83, 0x87, 0x89, 0xC1}) + "00A1B2C3" + B({0x93}), june);
+  ASSERT_TRUE(withCard);
+  EXPECT_EQ(withCard->Event, 4);
+  EXPECT_EQ(withCard->Card, "00A1B2C3");
+  EXPECT_EQ(withCard->EDate, At(2025, 3, 7, 9, 41, 13));
+  const auto noCard = messages::DecodeEvent(lead + B({0x8C, 0x91, 0xB0, 0xA3, 0x85, 0xD9}), june);
+  ASSERT_TRUE(noCard);
+  EXPECT_EQ(noCard->Card, "");
+  EXPECT_EQ(noCard->EDate, At(2025, 11, 30, 23, 5, 59));
+  EXPECT_EQ(messages::DecodeEvent(lead + B({0x84, 0x92, 0xB1, 0x80, 0x80, 0x81}), At(2026, 1, 1))->EDate,
+            At(2025, 12, 31, 0, 0, 1));
+  EXPECT_EQ(messages::DecodeEvent(lead + B({0x84, 0x91, 0xB0, 0x80, 0x80, 0x81}), At(2026, 1, 1))->EDate,
+            At(2026, 11, 30, 0, 0, 1));  // only December moves back
+  EXPECT_FALSE(messages::DecodeEvent(lead + B({0x8C, 0x91, 0xB0, 0xA3, 0x85}), june));        // 5 bytes
+  EXPECT_FALSE(messages::DecodeEvent(lead + B({0x83, 0x85, 0x85, 0x85, 0x85, 0x85}), june));  // code 3
+  EXPECT_FALSE(messages::DecodeEvent(lead + B({0x84, 0x82, 0xA9, 0x80, 0x80, 0x80}), june));  // 29.02.2025
+
+  Bytes status(15, '\x80');
+  status[12] = '\x21';
+  status[13] = '\x43';
+  EXPECT_EQ(messages::DecodeStatusReply(status), 0x4321);
+  EXPECT_FALSE(messages::DecodeStatusReply(status + "x"));
+  EXPECT_FALSE(messages::DecodeStatusReply(status.substr(1)));
+  const auto wrapped = messages::Unwrap(frames::kWrapped, status);
+  ASSERT_TRUE(wrapped);
+  EXPECT_EQ(wrapped->code, 0x80);
+  EXPECT_EQ(wrapped->data, status);
+  EXPECT_FALSE(messages::Unwrap(frames::kWrapped, ""));
+  EXPECT_EQ(messages::Unwrap(frames::kEvent, "")->code, frames::kEvent);
 }
 
 TEST(LinkParse, DataFrameFieldsAndData) {

@@ -91,7 +91,7 @@ TEST_F(Commands, TheFrameOnTheWireIsTheStandardFrameOfItsNumberAndData) {
   ASSERT_EQ(device.SetMode("1", 0), 0);
   const ctrlsim::ReceivedCommand got = Last();
   EXPECT_EQ(got.seq, 5);
-  EXPECT_EQ(got.crc, frames::BuildFrame(5, 0x83, Wrapped(0xE6)).crc);
+  EXPECT_EQ(got.crc, 0x4C);
 }
 
 TEST_F(Commands, ChecksComeBeforeAnythingIsSent) {
@@ -163,17 +163,23 @@ TEST_F(Commands, GarbageCostsOneAttemptAndStaleAcknowledgementsAreSkipped) {
   EXPECT_EQ(sim.Commands("127.0.0.2").size(), 4u);
 }
 
-// Datagrams that are not the awaited acknowledgement (other numbers, or from another address)
-// count towards the ten that one attempt reads; the tenth ends the attempt with 1014.
+// Datagrams that are not the awaited acknowledgement count towards the ten that one attempt
+// reads; the tenth ends the attempt with 1014. Half of them are the commanded controller's
+// acknowledgements of other numbers, half NAKs of the awaited numbers from another address,
+// which must not settle the wait.
 TEST_F(Commands, TenDatagramsWithoutTheAcknowledgementEndAnAttempt) {
+  ctrlsim::ControllerOptions other = FastController("127.0.0.3");
+  other.announce = false;
+  sim.Add(other);
   const auto straysThenCommand = [&](int strays) {
-    sim.Control("127.0.0.2", [&](ctrlsim::SimController& c) {
-      c.ClearCommands();
-      const std::uint8_t next = device.Controllers[0]->SendSeq;
-      for (int i = 0; i < strays; ++i) {
-        c.SendDatagram(frames::BuildAck(static_cast<std::uint8_t>(next + 100 + i), 0x00), 1124);
-      }
-    });
+    const std::uint8_t next = device.Controllers[0]->SendSeq;
+    sim.Control("127.0.0.2", [](ctrlsim::SimController& c) { c.ClearCommands(); });
+    for (int i = 0; i < strays; ++i) {
+      const auto from = i % 2 ? "127.0.0.3" : "127.0.0.2";
+      const std::string stray = i % 2 ? frames::BuildAck(static_cast<std::uint8_t>(next + i % 3), 0x00, frames::kNak)
+                                      : frames::BuildAck(static_cast<std::uint8_t>(next + 100 + i), 0x00);
+      sim.Control(from, [&](ctrlsim::SimController& c) { c.SendDatagram(stray, 1124); });
+    }
     return device.SetMode("1", 1);
   };
   EXPECT_EQ(straysThenCommand(9), 0);

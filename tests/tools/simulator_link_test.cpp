@@ -202,21 +202,35 @@ TEST_F(SimLink, AnswersAStatusRequestWithFifteenBytes) {
   EXPECT_EQ(static_cast<std::uint8_t>(wrapped->frame.data[0]), frames::kStatusReply);
 }
 
+// Also over a re-announcement: the pending frame keeps its number while the announcement takes
+// the next one.
 TEST_F(SimLink, RepeatsAnUnacknowledgedFrameWithItsNumberThenGoesOn) {
   StartWith(Fast());
   LinkUp();
   EventSpec e;
   e.code = 4;
   e.card = "00A1B2C3";
-  Control([&](SimController& c) { c.QueueEvent(e, 2); });
+  Control([&](SimController& c) {
+    c.LoseAcks(1);
+    c.QueueEvent(e, 2);
+  });
   auto first = NextOfCode(frames::kEvent);
+  ASSERT_TRUE(first);
+  device.Acknowledge(*first);  // lost on the way
+  Control([](SimController& c) {
+    c.SetNextSeq(200);
+    c.Relink();
+  });
+  ASSERT_FALSE(sim.Linked("127.0.0.2"));
+  LinkUp();
+  EXPECT_EQ(sim.Inspect("127.0.0.2", [](const SimController& c) { return c.NextSeq(); }), 201);
   auto repeat = NextOfCode(frames::kEvent);
-  ASSERT_TRUE(first && repeat);
+  ASSERT_TRUE(repeat);
   EXPECT_EQ(repeat->bytes, first->bytes);
   device.Acknowledge(*repeat);
   auto second = NextOfCode(frames::kEvent);
   ASSERT_TRUE(second);
-  EXPECT_EQ(second->frame.seq, static_cast<std::uint8_t>(first->frame.seq + 1));
+  EXPECT_EQ(second->frame.seq, 201);
   EXPECT_EQ(second->frame.data.substr(13), EventBody(e));
   device.Acknowledge(*second);
   ASSERT_TRUE(WaitFor([&] { return sim.Stats("127.0.0.2").eventsAcked == 2; }));
@@ -280,6 +294,9 @@ TEST_F(SimLink, OfflineAnswersNothingAndComesBackAnnouncing) {
   Control([](SimController& c) { c.SetOffline(true); });
   device.SendCommand("127.0.0.2", 30, frames::kKeepAlive, "\x81");
   EXPECT_FALSE(device.ReceiveCommandReply(200ms));
+  const ReceivedCommand unanswered = sim.Commands("127.0.0.2").back();  // recorded all the same
+  EXPECT_EQ(unanswered.seq, 30);
+  EXPECT_EQ(unanswered.reply, Reply::Silent);
   while (device.ReceiveEvent(10ms)) {
   }
   EXPECT_FALSE(device.ReceiveEvent(200ms));

@@ -123,6 +123,7 @@ TEST(SimFrameLayouts, StatusWordSitsInBytes13And14LowFirst) {
 TEST(SimFrameLayouts, AddressHexIsFirstOctetFirst) {
   EXPECT_EQ(AddressHex("192.168.0.10"), "C0A8000A");
   EXPECT_EQ(AddressHex("127.0.0.2"), "7F000002");
+  EXPECT_EQ(AddressHex("10.0.0.1"), "0A000001");  // always eight digits
   EXPECT_EQ(AddressHex("not an address"), "FFFFFFFF");
 }
 

@@ -34,7 +34,7 @@ void SimController::ReadCommands(Clock::time_point now) {
   std::string datagram, host;
   std::uint16_t port = 0;
   for (int i = 0; i < kMaxDatagramsPerRead && commandSocket_.Receive(datagram, host, port); ++i) {
-    if (!offline_) HandleCommand(datagram, host, port, now);
+    HandleCommand(datagram, host, port, now);
   }
 }
 
@@ -43,6 +43,10 @@ void SimController::ReadAcks(Clock::time_point now) {
   std::uint16_t port = 0;
   for (int i = 0; i < kMaxDatagramsPerRead && eventSocket_.Receive(datagram, host, port); ++i) {
     if (offline_) continue;
+    if (acksToLose_ > 0) {
+      --acksToLose_;
+      continue;
+    }
     HandleAck(datagram);
     Tick(now);  // the next frame goes out as soon as the previous one is acknowledged
   }
@@ -63,12 +67,12 @@ void SimController::HandleCommand(const std::string& datagram, const std::string
     return;
   }
   ++stats_.commands;
-  lastCommand_ = now;
   ReceivedCommand command = DecodeCommand(parsed.code, parsed.data);
   command.controller = options_.address;
   command.seq = parsed.seq;
   command.crc = parsed.crc;
-  command.reply = TakeReply();
+  command.reply = offline_ ? Reply::Silent : TakeReply();
+  if (!offline_) lastCommand_ = now;
   Answer(command.reply, parsed.seq, parsed.crc, host, port);
   if (command.reply != Reply::Nak && command.reply != Reply::Silent) {
     Apply(command, now);
@@ -165,9 +169,7 @@ void SimController::SettleHead() {
 void SimController::Tick(Clock::time_point now) {
   if (offline_) return;
   if (linked_ && options_.pollSilence.count() > 0 && now - lastCommand_ >= options_.pollSilence) {
-    linked_ = false;
-    announcing_ = true;
-    nextAnnounce_ = now;
+    FallBackToAnnouncing(now);
   }
   if (!linked_ && announcing_ && now >= nextAnnounce_) SendAnnouncement(now);
   if (!linked_ || queue_.empty()) return;
@@ -222,6 +224,12 @@ void SimController::SendAnnouncement(Clock::time_point now) {
   SendToDevice(built.frame);
 }
 
+void SimController::FallBackToAnnouncing(Clock::time_point now) {
+  linked_ = false;
+  announcing_ = true;
+  nextAnnounce_ = now;
+}
+
 void SimController::SendToDevice(std::string_view frame) {
   ++stats_.framesSent;
   eventSocket_.SendTo(frame, options_.deviceAddress, options_.deviceEventPort);
@@ -264,6 +272,11 @@ void SimController::QueueFrame(std::uint8_t code, std::string data) {
 void SimController::QueueGoodbye() { QueueFrame(frames::kBye, std::string(1, '\x84')); }
 
 void SimController::AnnounceNow() { SendAnnouncement(Clock::now()); }
+
+void SimController::Relink() {
+  FallBackToAnnouncing(Clock::now());
+  Tick(Clock::now());
+}
 
 void SimController::SendDatagram(std::string_view bytes, std::uint16_t devicePort) {
   ++stats_.framesSent;

@@ -1,7 +1,8 @@
 // One simulated access controller: the controller side of the link. It announces itself until the
 // driver answers, acknowledges commands (or misbehaves as told), sends events, status replies and
 // goodbye one frame at a time (each repeated with the same number until acknowledged), and falls
-// back to announcing when the driver stops polling. Not thread-safe: Simulator serialises it.
+// back to announcing when the driver stops polling (a pending frame keeps its number and is repeated
+// once linked again). Not thread-safe: Simulator serialises it.
 #pragma once
 
 #include <chrono>
@@ -88,7 +89,11 @@ class SimController {
   void SetDuplicates(bool on) { duplicates_ = on; }
   void SetNextSeq(std::uint8_t seq) { nextSeq_ = seq; }
   void SetAnnouncing(bool on);
-  void SetOffline(bool offline);  // offline: drops everything received and sends nothing
+  // Offline: records what it receives (as unanswered) but answers, applies and sends nothing.
+  void SetOffline(bool offline);
+  // Falls back to announcing now, as after poll silence; a pending frame keeps its number.
+  void Relink();
+  void LoseAcks(int count) { acksToLose_ = count; }  // the next count datagrams on the event port
   void SetRecording(bool on) { recording_ = on; }
   void SetPollSilence(Millis silence) { options_.pollSilence = silence; }
   // Runs after every command the controller took (acknowledged and applied), under the
@@ -137,6 +142,7 @@ class SimController {
   void SettleHead();
   void SendHead(Clock::time_point now);
   void SendAnnouncement(Clock::time_point now);
+  void FallBackToAnnouncing(Clock::time_point now);
   void SendToDevice(std::string_view frame);
 
   ControllerOptions options_;
@@ -150,6 +156,7 @@ class SimController {
   bool offline_ = false;
   bool duplicates_ = false;
   bool recording_ = true;
+  int acksToLose_ = 0;
   std::size_t statusLength_ = 15;
   bool wrapStatus_ = false;
   Millis statusDelay_{0};

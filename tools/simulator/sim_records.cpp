@@ -171,7 +171,7 @@ std::string AddressHex(const std::string& dottedAddress) {
   in_addr a{};
   if (inet_pton(AF_INET, dottedAddress.c_str(), &a) != 1) return "FFFFFFFF";
   char text[16];
-  std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(ntohl(a.s_addr)));
+  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(ntohl(a.s_addr)));
   return text;
 }
 
