@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/exceptions.h"
+#include "platform/text.h"
 
 namespace frames {
 namespace {
@@ -38,19 +39,11 @@ constexpr std::array<std::array<std::uint8_t, 256>, 4> MakeSliceTables() {
 constexpr auto kSliceTables = MakeSliceTables();
 
 constexpr std::uint8_t kCrcInit = 0x5A;
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 constexpr std::size_t kHeaderSize = 8;      // start, seq (2), code, length (4)
 constexpr std::size_t kTrailerSize = 3;     // crc (2), end
 constexpr std::size_t kAckSize = 9;
 constexpr std::size_t kMaxDataSize = 0xFFFF;  // what four hexadecimal digits can carry
-
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // The value of a run of hexadecimal digits (either case); nothing when any is not a digit.
 std::optional<unsigned> HexValue(std::string_view digits) {

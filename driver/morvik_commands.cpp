@@ -5,6 +5,7 @@
 #include "driver/link_frames.h"
 #include "driver/link_messages.h"
 #include "driver/morvik_net_device.h"
+#include "framework/equipment_errors.h"
 
 int TMorvikNetDevice::SendToController(TController& Controller, std::uint8_t Subcode,
                                        std::string_view CommandData) {
@@ -67,7 +68,7 @@ int TMorvikNetDevice::SetMode(std::string_view ID, std::uint8_t Mode) {
   TController* controller = nullptr;
   if (const int code = CheckAndFind(ID, controller); code != kOk) return code;
   const std::optional<std::uint8_t> subcode = messages::ModeSubcode(Mode);
-  if (!subcode) return kBadParameters;
+  if (!subcode) return kErrInvalidParams;
   return SendToController(*controller, *subcode, {});
 }
 

@@ -4,6 +4,7 @@
 
 #include "driver/link_frames.h"
 #include "driver/link_messages.h"
+#include "framework/equipment_errors.h"
 #include "platform/reactor.h"
 
 namespace {
@@ -43,7 +44,7 @@ TMorvikNetDevice::~TMorvikNetDevice() {
 int TMorvikNetDevice::Connect() {
   FLastError.clear();
   if (FConnected) return kOk;
-  if (FBusy) return kDeviceBusy;
+  if (FBusy) return kErrDeviceBusy;
   FJournal.Open();  // raises when the table cannot be prepared; nothing has changed yet
   Controllers.SetAllOffline();
 
@@ -63,7 +64,7 @@ int TMorvikNetDevice::Connect() {
   FConnected = WaitPumping(FTimings.ConnectWaitMs, [this] { return Controllers.AllOnline(); });
   if (!FConnected) {
     CloseChannels();
-    return kWaitTimeout;
+    return kErrWaitTimeout;
   }
   FPollTimer.SetEnabled(true);
   return kOk;
@@ -103,8 +104,8 @@ bool TMorvikNetDevice::WaitPumping(std::uint32_t milliseconds, const std::functi
 int TMorvikNetDevice::RequestStatus() {
   FLastError.clear();
   // The checks come first: a call nested in a running wait must not wipe the replies it collects.
-  if (!FConnected) return kNotReady;
-  if (FBusy) return kDeviceBusy;
+  if (!FConnected) return kErrNotReady;
+  if (FBusy) return kErrDeviceBusy;
   Controllers.ClearReplied();
   for (const auto& controller : Controllers) {
     if (!controller->Online) continue;
@@ -113,7 +114,7 @@ int TMorvikNetDevice::RequestStatus() {
   }
   return WaitPumping(FTimings.StatusWaitMs, [this] { return Controllers.AllOnlineReplied(); })
              ? kOk
-             : kWaitTimeout;
+             : kErrWaitTimeout;
 }
 
 void TMorvikNetDevice::SetBufferFolder(std::string_view Path) {
@@ -126,8 +127,8 @@ void TMorvikNetDevice::SetBufferCapacity(int Count) { FJournal.Capacity = Count;
 
 int TMorvikNetDevice::CheckState() {
   FLastError.clear();
-  if (!FConnected) return kNotReady;
-  if (FBusy) return kDeviceBusy;
+  if (!FConnected) return kErrNotReady;
+  if (FBusy) return kErrDeviceBusy;
   return kOk;
 }
 
@@ -156,7 +157,7 @@ int TMorvikNetDevice::SendFrame(TController& Controller, std::string_view Data, 
   Crc = built.crc;
   if (!FCmdChannel.SendData(built.frame, Controller.IPAddr)) {
     FLastError = FCmdChannel.LastError();
-    return kUnknownError;
+    return kErrUnknown;
   }
   return kOk;
 }
@@ -167,17 +168,17 @@ int TMorvikNetDevice::WaitAck(TController& Controller, std::uint8_t Crc, std::ui
   for (int i = 0; i < kDatagramsPerAck; ++i) {
     if (!FCmdChannel.ReceiveData(datagram, host)) {
       FLastError = FCmdChannel.LastError();
-      return kNoResponse;
+      return kErrNoResponse;
     }
     if (host != Controller.IPAddr) continue;
     frames::ParsedFrame frame;
-    if (!frames::ParseFrame(datagram, frame)) return kProtocolError;
+    if (!frames::ParseFrame(datagram, frame)) return kErrProtocol;
     const bool isAnswer = frame.code == frames::kAck || frame.code == frames::kNak;
     if (!isAnswer || frame.seq != Seq) continue;
-    if (frame.code == frames::kNak) return kDeviceBusy;
-    return frame.ackedCrc == Crc ? kOk : kProtocolError;
+    if (frame.code == frames::kNak) return kErrDeviceBusy;
+    return frame.ackedCrc == Crc ? kOk : kErrProtocol;
   }
-  return kProtocolError;
+  return kErrProtocol;
 }
 
 int TMorvikNetDevice::SendCommand(TController& Controller, std::string_view Data, std::uint8_t Code) {
@@ -187,7 +188,7 @@ int TMorvikNetDevice::SendCommand(TController& Controller, std::string_view Data
     code = SendFrame(Controller, Data, Code, seq, crc);
     if (code != kOk) return code;
     code = WaitAck(Controller, crc, seq);
-    if (code == kOk || code == kNoResponse) return code;
+    if (code == kOk || code == kErrNoResponse) return code;
   }
   return code;
 }
@@ -216,10 +217,10 @@ int TMorvikNetDevice::ReceiveFrame(TReceivedFrame& Frame) {
   std::string datagram;
   if (!FEventChannel.ReceiveData(datagram, Frame.Host)) {
     FLastError = FEventChannel.LastError();
-    return kNoResponse;
+    return kErrNoResponse;
   }
   frames::ParsedFrame parsed;
-  if (!frames::ParseFrame(datagram, parsed)) return kProtocolError;
+  if (!frames::ParseFrame(datagram, parsed)) return kErrProtocol;
   Frame.Code = parsed.code;
   Frame.Seq = parsed.seq;
   Frame.Crc = parsed.crc;
@@ -230,7 +231,7 @@ int TMorvikNetDevice::ReceiveFrame(TReceivedFrame& Frame) {
 int TMorvikNetDevice::SendAck(const std::string& Host, std::uint8_t Seq, std::uint8_t Crc) {
   if (!FEventChannel.SendData(frames::BuildAck(Seq, Crc), Host)) {
     FLastError = FEventChannel.LastError();
-    return kUnknownError;
+    return kErrUnknown;
   }
   return kOk;
 }
@@ -246,7 +247,7 @@ int TMorvikNetDevice::ReceiveFromController(TReceivedFrame& Frame, TController*&
       Controller->RecvSeq = Frame.Seq;
       return kOk;
     }
-    code = kProtocolError;  // a repeat: acknowledged, not handled; look at the next datagram
+    code = kErrProtocol;  // a repeat: acknowledged, not handled; look at the next datagram
   }
   return code;
 }

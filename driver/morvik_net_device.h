@@ -44,15 +44,9 @@ struct TNetDeviceTimings {
 
 class TMorvikNetDevice {
  public:
-  // Error codes of the device.
+  // Success; the failures are the framework's codes (equipment_errors.h) and the driver's own
+  // (morvik_common.h).
   static constexpr int kOk = 0;
-  static constexpr int kWaitTimeout = 74;
-  static constexpr int kUnknownError = 1001;
-  static constexpr int kBadParameters = 1004;
-  static constexpr int kNoResponse = 1007;
-  static constexpr int kNotReady = 1008;
-  static constexpr int kDeviceBusy = 1009;
-  static constexpr int kProtocolError = 1014;
 
   static constexpr const char* kCommandPort = "1124";  // local port of the command channel
   static constexpr const char* kEventPort = "1125";    // local port of the event channel
