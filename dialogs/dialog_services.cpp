@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include "dialogs/help_popup.h"
@@ -16,14 +17,18 @@ void SetBoxText(QMessageBox& box, const QString& text) {
     return;
   }
   QString rows;
-  for (const QString& line : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+  static const QRegularExpression lineEnd(QStringLiteral("\r?\n"));
+  for (const QString& line : text.split(lineEnd, Qt::SkipEmptyParts)) {
     rows += QLatin1String("<tr>");
-    for (const QString& cell : line.split(QLatin1Char('\t')))
-      rows += QLatin1String("<td nowrap style=\"padding-right: 12px\">") + cell.toHtmlEscaped() + QLatin1String("</td>");
+    for (const QString& cell : line.split(QLatin1Char('\t'))) {
+      rows += QLatin1String("<td nowrap style=\"padding-right: 12px\">") + cell.toHtmlEscaped() +
+              QLatin1String("</td>");
+    }
     rows += QLatin1String("</tr>");
   }
   box.setTextFormat(Qt::RichText);
-  box.setText(QLatin1String("<table cellspacing=\"0\" cellpadding=\"0\">") + rows + QLatin1String("</table>"));
+  box.setText(QLatin1String("<table cellspacing=\"0\" cellpadding=\"0\">") + rows +
+              QLatin1String("</table>"));
 }
 
 class TDesktopUiServices : public TUiServices {

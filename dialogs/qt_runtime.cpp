@@ -25,8 +25,8 @@
 namespace {
 
 // The platform entries that Qt would be asked to try, in order: those of QT_QPA_PLATFORM (a list
-// separated by ';', each a plugin name with optional ":arguments"), else Wayland when
-// WAYLAND_DISPLAY is set and X11 when DISPLAY is.
+// separated by ';', each a plugin name with optional ":arguments"), else the display servers whose
+// variables are set, X11 first unless the session says it is a Wayland one (as Qt itself chooses).
 std::vector<std::string> PlatformCandidates() {
   std::vector<std::string> candidates;
   const char* platform = std::getenv("QT_QPA_PLATFORM");
@@ -39,10 +39,15 @@ std::vector<std::string> PlatformCandidates() {
     }
     return candidates;
   }
-  for (const auto& [variable, plugin] : {std::pair{"WAYLAND_DISPLAY", "wayland"}, std::pair{"DISPLAY", "xcb"}}) {
+  const auto isSet = [](const char* variable) {
     const char* value = std::getenv(variable);
-    if (value != nullptr && *value != '\0') candidates.emplace_back(plugin);
-  }
+    return value != nullptr && *value != '\0';
+  };
+  const char* session = std::getenv("XDG_SESSION_TYPE");
+  const bool waylandSession = session != nullptr && std::string_view(session) == "wayland";
+  if (waylandSession && isSet("WAYLAND_DISPLAY")) candidates.emplace_back("wayland");
+  if (isSet("DISPLAY")) candidates.emplace_back("xcb");
+  if (!waylandSession && isSet("WAYLAND_DISPLAY")) candidates.emplace_back("wayland");
   return candidates;
 }
 

@@ -15,8 +15,9 @@ class QSocketNotifier;
 // and that the driver's pump-everything waits (ProcessMessages, Delay) process Qt's events too.
 // Raises Exception with a clear message when there is no display to show windows on (no DISPLAY,
 // no WAYLAND_DISPLAY and no QT_QPA_PLATFORM, or no server answering on the display named), and
-// when the application object lives on another thread (Qt's windows work on that thread only). The application object this creates is
-// never destroyed: Qt must not be unloaded under a running program.
+// when the application object lives on another thread (Qt's windows work on that thread only).
+// The application object this creates is never destroyed: Qt must not be unloaded under a running
+// program.
 void EnsureQtApplication();
 
 // Watches the reactor's descriptor of the thread that made it and dispatches every waiting message

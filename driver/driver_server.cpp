@@ -18,10 +18,12 @@ namespace {
 std::atomic<long> gLocks{0};
 
 // The one class factory: lives as long as the library; its references do not keep the library
-// loaded (only LockServer does, as COM servers do).
+// loaded (only LockServer does, as COM servers do). Hosts may reach it from several threads, so it
+// keeps no reference count at all (one would be a data race, and could never end it anyway).
 class TDriverClassFactory final : public ComObject<IClassFactory> {
  public:
-  TDriverClassFactory() : ComObject(1) {}
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
 
   HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
     if (object == nullptr) return E_POINTER;
@@ -45,9 +47,6 @@ class TDriverClassFactory final : public ComObject<IClassFactory> {
     }
     return S_OK;
   }
-
- private:
-  void LastReleased() noexcept override {}  // a static: never deleted
 };
 
 TDriverClassFactory& Factory() {

@@ -11,9 +11,10 @@
 
 namespace {
 
-bool SameLinkFields(const TController& a, const TController& b) {
-  return a.IPAddr == b.IPAddr && a.Config == b.Config && a.EntranceControl == b.EntranceControl &&
-         a.ExitControl == b.ExitControl;
+// Every field that the list's XML carries; the identifier and the name are what users type.
+bool SameFields(const TController& a, const TController& b) {
+  return a.ID == b.ID && a.Name == b.Name && a.IPAddr == b.IPAddr && a.Config == b.Config &&
+         a.EntranceControl == b.EntranceControl && a.ExitControl == b.ExitControl;
 }
 
 }  // namespace
@@ -30,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   again.LoadFromXML(saved);  // no catch: a saved list that does not read back is a fault
   if (again.Count() != list.Count()) std::abort();
   for (int i = 0; i < list.Count(); ++i) {
-    if (!SameLinkFields(*list[i], *again[i])) std::abort();
+    if (!SameFields(*list[i], *again[i])) std::abort();
   }
   if (again.SaveToXML() != saved) std::abort();
   return 0;

@@ -23,9 +23,9 @@ add_test(NAME installed_driver_registers
     prefix=$(mktemp -d); trap 'rm -rf "$prefix"' EXIT
     "$2" --install "$0" --prefix "$prefix" >/dev/null
     XDG_CONFIG_HOME="$prefix/config" LD_LIBRARY_PATH= "$prefix/bin/eqhost" register "$prefix/lib/tavoeq/libmorvikrk4400ip.so"
-    test -f "$prefix/lib/tavoeq/help.chm" -o "$1" = OFF
+    test -f "$prefix/lib/tavoeq/help.chm" -o "$1" = 0
     grep -rq "$prefix/lib/tavoeq/libmorvikrk4400ip.so" "$prefix/config/tavoeq"
-  ]] ${CMAKE_BINARY_DIR} ${TAVO_DIALOGS} ${CMAKE_COMMAND})
+  ]] ${CMAKE_BINARY_DIR} $<BOOL:${TAVO_DIALOGS}> ${CMAKE_COMMAND})
 set_tests_properties(installed_driver_registers PROPERTIES TIMEOUT 120 LABELS install)
 
 tavo_add_fuzzer(fuzz_eqhost_json SOURCES ${CMAKE_CURRENT_LIST_DIR}/fuzz_eqhost_json.cpp LIBS eqhost_lib)

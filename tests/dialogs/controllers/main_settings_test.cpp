@@ -179,22 +179,25 @@ TEST_F(ControllerListPage, DuplicatesAreKeptAndOnlyAnAppliedDialogStoresTheList)
 TEST_F(ControllerListPage, TheToolbarAnswersItsKeysAndItsButtonsGiveTheirHintsAsHelp) {
   Open(ListXml({{"1", "10.0.0.1"}, {"2", "10.0.0.2"}}));
   view()->selectRow(0);
-  const auto press = [this](Qt::Key key) {
-    return [this, key] {
-      dialog->activateWindow();  // the offscreen platform does not give it back after a modal one
-      ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
-      view()->setFocus();
-      QTest::keyClick(view(), key);
-    };
+  // The offscreen platform does not give the window back after a modal one: it is taken back before
+  // each key, outside the time that the watch for the parameters dialog allows.
+  const auto focus = [this] {
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    view()->setFocus();
   };
+  const auto press = [this](Qt::Key key) { return [this, key] { QTest::keyClick(view(), key); }; };
+  focus();
   EXPECT_TRUE(WithParams(press(Qt::Key_Return), [](TfrmControllerParams& params) {
     params.Form().edName->setText("Edited");
     params.done(QDialog::Accepted);
   }));
   EXPECT_EQ(Cell(0, 1), "Edited");
+  focus();
   EXPECT_TRUE(WithParams(press(Qt::Key_Insert), [](TfrmControllerParams& params) { params.done(QDialog::Accepted); }));
   EXPECT_EQ(Rows(), 3);
   view()->selectRow(0);
+  focus();
   press(Qt::Key_Delete)();
   EXPECT_EQ(Rows(), 2);
   EXPECT_EQ(Cell(0, 0), "2");
