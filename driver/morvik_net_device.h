@@ -87,7 +87,8 @@ class TMorvikNetDevice {
   int WriteConfig(TController& Controller);
 
   // Sequence rule: n is new when it is 1 to 127 ahead of last, counting modulo 256; after 255
-  // (nothing received yet) anything below 255.
+  // (the start value, "nothing received yet", and also the number just before the wrap) anything
+  // below 255.
   static bool IsNewSeq(std::uint8_t n, std::uint8_t last) noexcept;
 
   bool Busy() const noexcept { return FBusy; }
