@@ -39,6 +39,20 @@ class CloseGuard {
   dbase::Table& table_;
 };
 
+// The short lock wait of an append, back to the library's default however the append ends.
+class ShortLockWait {
+ public:
+  ShortLockWait(dbase::Table& table, std::chrono::milliseconds wait) : table_(table) {
+    table_.SetLockTimeout(wait);
+  }
+  ~ShortLockWait() { table_.SetLockTimeout(dbase::Table::kDefaultLockTimeout); }
+  ShortLockWait(const ShortLockWait&) = delete;
+  ShortLockWait& operator=(const ShortLockWait&) = delete;
+
+ private:
+  dbase::Table& table_;
+};
+
 // Ends exclusive access however the pack ends.
 class ExclusiveGuard {
  public:
@@ -98,7 +112,6 @@ class TTransactBase::FilteredSession {
 };
 
 TTransactBase::TTransactBase() : FDbf(std::make_unique<dbase::Table>()) {
-  FDbf->SetLockTimeout(kLockWait);
   // The index is derived from the table: when its file is lost or damaged it is built again.
   FDbf->SetIndexTags({{"ID_IND", "ID"}, {"EDATE_IND", "EDATE"}});
 }
@@ -149,6 +162,7 @@ bool TTransactBase::CreateTable(const std::string& fileName) {
 
 void TTransactBase::AddEvent(const TEvent& Event) {
   if (Capacity == 0) return;
+  const ShortLockWait wait(*FDbf, kLockWait);
   FDbf->Open(TableFileName());
   CloseGuard close(*FDbf);
   const dbase::Table::WriteScope write(*FDbf);
