@@ -81,11 +81,13 @@ class Table {
   // such an index is an error.
   void SetIndexTags(std::vector<TagDefinition> tags) { knownTags_ = std::move(tags); }
 
-  // Creates an empty table without index through a temporary file of its own. Closes this object
-  // first if open. Answers false, having created nothing, when mode is IfMissing and the table
-  // exists.
+  // Creates an empty table, with a production index of `tags` when there are any, through
+  // temporary files of its own: the table appears with its index or not at all (after a crash
+  // between the two, its index is missing and rebuilt from the known tags at open). Closes this
+  // object first if open. Answers false, having created nothing, when mode is IfMissing and the
+  // table exists.
   bool CreateTable(const std::string& path, const std::vector<FieldDef>& fields,
-                   CreateMode mode = CreateMode::Replace);
+                   CreateMode mode = CreateMode::Replace, const std::vector<TagDefinition>& tags = {});
   void Open(const std::string& path);
   void Close() noexcept;
   bool Active() const { return dbf_.IsOpen(); }

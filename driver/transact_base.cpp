@@ -27,6 +27,11 @@ const std::vector<dbase::FieldDef>& JournalFields() {
   return fields;
 }
 
+const std::vector<dbase::TagDefinition>& JournalTags() {
+  static const std::vector<dbase::TagDefinition> tags = {{"ID_IND", "ID"}, {"EDATE_IND", "EDATE"}};
+  return tags;
+}
+
 // Closes the table however the operation ends.
 class CloseGuard {
  public:
@@ -113,7 +118,7 @@ class TTransactBase::FilteredSession {
 
 TTransactBase::TTransactBase() : FDbf(std::make_unique<dbase::Table>()) {
   // The index is derived from the table: when its file is lost or damaged it is built again.
-  FDbf->SetIndexTags({{"ID_IND", "ID"}, {"EDATE_IND", "EDATE"}});
+  FDbf->SetIndexTags(JournalTags());
 }
 
 TTransactBase::~TTransactBase() = default;
@@ -147,13 +152,10 @@ bool TTransactBase::CreateTable(const std::string& fileName) {
     CloseGuard close(*FDbf);
     const bool wasExclusive = FDbf->Exclusive();
     FDbf->SetExclusive(true);
-    if (!FDbf->CreateTable(fileName, JournalFields(), dbase::CreateMode::IfMissing)) {
+    if (!FDbf->CreateTable(fileName, JournalFields(), dbase::CreateMode::IfMissing, JournalTags())) {
       FDbf->SetExclusive(wasExclusive);  // only the creator goes on opening exclusively
       return false;
     }
-    FDbf->Open(fileName);
-    FDbf->AddIndexTag("ID_IND", "ID");
-    FDbf->AddIndexTag("EDATE_IND", "EDATE");
   } catch (const std::exception& e) {
     throw Exception(std::string(STableCreateError) + e.what() + " ");
   }

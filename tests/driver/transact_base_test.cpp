@@ -109,10 +109,31 @@ TEST(JournalDefaults, NoUsableFolderFailsAtPrepareNotAtCreation) {
   std::remove(blocker.c_str());
 }
 
+// Each write of the creation fails in turn (a full disk): no table is left without its tags, and
+// the next prepare makes one with both that keeps its events.
 TEST_F(Journal, PrepareCreatesTheTableWithItsTags) {
-  EXPECT_EQ(journal_.Open(), 0);
-  ASSERT_TRUE(fs::exists(journal_.TableFileName()));
-  EXPECT_FALSE(journal_.Dbf().Active());
+  for (long long failAt = 1;; ++failAt) {
+    fs::remove_all(journal_.EffectiveFolder());
+    dbase::io_fault::Arm(failAt, dbase::io_fault::Action::Throw);
+    bool failed = false;
+    try {
+      EXPECT_EQ(journal_.Open(), 0);
+    } catch (const Exception&) {
+      failed = true;
+    }
+    const bool faultMissed = dbase::io_fault::Steps() < failAt;
+    dbase::io_fault::Disarm();
+    EXPECT_EQ(failed, !faultMissed) << failAt;
+    EXPECT_FALSE(journal_.Dbf().Active());
+    EXPECT_NO_THROW(journal_.PrepareTable()) << failAt;
+    journal_.AddEvent(Ev("1", At(1, 0, 0, 0)));
+    EXPECT_NO_THROW(journal_.PrepareTable()) << failAt;  // existing table: compacted, no error
+    EXPECT_EQ(Ids(), (std::vector<std::string>{"1"})) << failAt;
+    dbase::Table table;
+    table.Open(journal_.TableFileName());
+    EXPECT_EQ(table.IndexTagNames(), (std::vector<std::string>{"ID_IND", "EDATE_IND"})) << failAt;
+    if (faultMissed) break;
+  }
   dbase::Table table;
   table.Open(journal_.TableFileName());
   const auto& fields = table.Fields();
@@ -126,9 +147,6 @@ TEST_F(Journal, PrepareCreatesTheTableWithItsTags) {
   EXPECT_EQ(fields[2].def.length, 14);
   EXPECT_EQ(fields[3].def.name, "CARD");
   EXPECT_EQ(fields[3].def.length, 8);
-  EXPECT_EQ(table.IndexTagNames(), (std::vector<std::string>{"ID_IND", "EDATE_IND"}));
-  table.Close();
-  EXPECT_TRUE(journal_.PrepareTable());  // existing table: compacted, no error
 }
 
 TEST_F(Journal, CreationFailureNamesTheCause) {
