@@ -356,8 +356,8 @@ TEST_F(Journal, ReadAndPrepareRepairWhatACrashLeaves) {
 }
 
 // Processes preparing a missing journal at the same moment all succeed and leave one table with
-// both tags; appenders in several processes keep its capacity between them.
-TEST_F(Journal, ProcessesPreparingAndAppendingTogether) {
+// both tags.
+TEST_F(Journal, ProcessesPreparingTogether) {
   constexpr int kProcesses = 4;
   const auto runTogether = [](const std::function<void(int)>& work) {
     int go[2];
@@ -401,14 +401,39 @@ TEST_F(Journal, ProcessesPreparingAndAppendingTogether) {
     table.Open(folder + "transact.dbf");
     EXPECT_EQ(table.IndexTagNames(), (std::vector<std::string>{"ID_IND", "EDATE_IND"})) << round;
   }
+}
+
+// Another appender arrives just as a full journal deletes its oldest record: it waits for the
+// whole append, count and deletion (then gives up on the injected clock), so the two never delete
+// the same record and overshoot the capacity.
+TEST_F(Journal, AnotherAppenderWaitsForTheWholeAppendSoTheCapacityHolds) {
   journal_.PrepareTable();
-  EXPECT_TRUE(runTogether([&](int p) {
-    TTransactBase journal;  // did not create the table: opens it shared
-    journal.Folder = journal_.Folder;
-    journal.Capacity = 10;
-    for (int i = 0; i < 500; ++i) journal.AddEvent(Ev(std::to_string(p), At(1, 0, i % 60, 0)));
-  }));
-  EXPECT_EQ(LiveCount(), 10);
+  TTransactBase first;  // neither created the table: both open it shared
+  TTransactBase second;
+  for (TTransactBase* journal : {&first, &second}) {
+    journal->Folder = journal_.Folder;
+    journal->Capacity = 3;
+  }
+  for (int i = 0; i < 4; ++i) first.AddEvent(Ev("1", At(1, 0, 0, i)));
+  dbase::io_fault::Arm(0, dbase::io_fault::Action::Throw);
+  first.AddEvent(Ev("1", At(1, 0, 1, 0)));
+  const long long deletion = dbase::io_fault::Steps();  // the last write marks the oldest deleted
+  bool secondBusy = false;
+  dbase::io_fault::UseVirtualClock(true);
+  dbase::io_fault::RunAt(deletion, [&] {
+    try {
+      second.AddEvent(Ev("2", At(1, 0, 2, 0)));
+    } catch (const dbase::Error& e) {
+      secondBusy = e.Kind() == dbase::ErrorKind::Busy;
+    }
+  });
+  first.AddEvent(Ev("1", At(1, 0, 3, 0)));
+  const auto waited = dbase::io_fault::VirtualTimeWaited();
+  dbase::io_fault::Disarm();
+  dbase::io_fault::UseVirtualClock(false);
+  EXPECT_TRUE(secondBusy);
+  EXPECT_GE(waited, TTransactBase::kLockWait);
+  EXPECT_EQ(LiveCount(), 3);
 }
 
 TEST_F(Journal, ABadDateEndsTheReadAndClosesTheTable) {
