@@ -88,6 +88,9 @@ class Table {
   // table exists.
   bool CreateTable(const std::string& path, const std::vector<FieldDef>& fields,
                    CreateMode mode = CreateMode::Replace, const std::vector<TagDefinition>& tags = {});
+  // Removes the temporary files that creations of the table at `path` left behind when their
+  // process died before publishing them (the process named in the file name no longer runs).
+  static void RemoveAbandonedTempFiles(const std::string& path);
   void Open(const std::string& path);
   void Close() noexcept;
   bool Active() const { return dbf_.IsOpen(); }

@@ -1,9 +1,14 @@
 // Table: creating tables, appending records, deleting, counting and keeping the index in step.
 // Formats: table_layout.h (records, header), mdx_index.h (index).
 #include <fcntl.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <charconv>
+#include <filesystem>
+#include <string_view>
 
 #include "dbase/table.h"
 #include "dbase/table_internal.h"
@@ -116,6 +121,42 @@ bool Table::CreateTable(const std::string& path, const std::vector<FieldDef>& fi
   }
   SyncFolderOf(path);
   return true;
+}
+
+namespace {
+
+// "<name>.<pid>.<16 hex digits>.tmp" (UniqueTempPathFor) -> pid; 0 for other names.
+long TempFileOwner(std::string_view fileName, const std::string& name) {
+  constexpr std::string_view kTail = ".tmp";
+  if (fileName.size() < name.size() + 1 + kTail.size() || !fileName.starts_with(name) ||
+      fileName[name.size()] != '.' || !fileName.ends_with(kTail)) {
+    return 0;
+  }
+  const std::string_view middle =
+      fileName.substr(name.size() + 1, fileName.size() - name.size() - 1 - kTail.size());
+  const auto dot = middle.find('.');
+  if (dot == std::string_view::npos || middle.size() - dot - 1 != 16) return 0;
+  long pid = 0;
+  const auto [end, ec] = std::from_chars(middle.data(), middle.data() + dot, pid);
+  return ec == std::errc() && end == middle.data() + dot ? pid : 0;
+}
+
+}  // namespace
+
+void Table::RemoveAbandonedTempFiles(const std::string& path) {
+  const std::filesystem::path table(path);
+  const std::vector<std::string> names = {table.filename().string(),
+                                          std::filesystem::path(IndexPathFor(path)).filename().string()};
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(table.parent_path(), error)) {
+    const std::string fileName = entry.path().filename().string();
+    for (const std::string& name : names) {
+      const long pid = TempFileOwner(fileName, name);
+      if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+        RemoveFile(entry.path().string());
+      }
+    }
+  }
 }
 
 void Table::Append() {

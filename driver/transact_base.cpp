@@ -136,6 +136,7 @@ bool TTransactBase::PrepareTable() {
   std::error_code ignored;
   std::filesystem::create_directories(folder, ignored);
   const std::string fileName = folder + "transact.dbf";
+  dbase::Table::RemoveAbandonedTempFiles(fileName);
   // A table another program created meanwhile is prepared like one that was there before.
   if (std::filesystem::exists(fileName, ignored) || !CreateTable(fileName)) PackExisting(fileName);
   return true;

@@ -321,6 +321,7 @@ TEST_F(Journal, TheCreatorOpensExclusivelyAndReportsABusyTableAfterItsWait) {
 
 // What a lost or damaged index, or a power cut in the middle of an append, leaves behind is
 // repaired by the next read or prepare: every whole record stays and both tags are whole again.
+// What a creation that died left behind is cleared by the next prepare.
 TEST_F(Journal, ReadAndPrepareRepairWhatACrashLeaves) {
   journal_.PrepareTable();
   for (int i = 0; i < 5; ++i) journal_.AddEvent(Ev(std::to_string(i), At(1, 0, 0, i)));
@@ -353,6 +354,18 @@ TEST_F(Journal, ReadAndPrepareRepairWhatACrashLeaves) {
       EXPECT_EQ(table.IndexTagNames(), (std::vector<std::string>{"ID_IND", "EDATE_IND"})) << i;
     }
   }
+  // Temporary files of a creation whose process died go at the next prepare; a live one's stay.
+  const pid_t dead = ::fork();
+  if (dead == 0) _exit(0);
+  ::waitpid(dead, nullptr, 0);
+  const std::string suffix = ".0123456789abcdef.tmp";
+  const std::vector<std::string> abandoned = {dbf + "." + std::to_string(dead) + suffix,
+                                              mdx + "." + std::to_string(dead) + suffix};
+  const std::string live = dbf + "." + std::to_string(::getpid()) + suffix;
+  for (const std::string& file : {abandoned[0], abandoned[1], live}) std::ofstream(file) << "x";
+  journal_.PrepareTable();
+  EXPECT_FALSE(fs::exists(abandoned[0]) || fs::exists(abandoned[1]));
+  EXPECT_TRUE(fs::exists(live));
 }
 
 // Processes preparing a missing journal at the same moment all succeed and leave one table with
