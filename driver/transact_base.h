@@ -41,7 +41,8 @@ class TTransactBase {
   std::int32_t Open();
   // Creates the table with its two index tags when it is missing, else packs it when exclusive
   // access can be had. A failed creation raises Exception("Ошибка создания таблицы:  <message> ").
-  // A missing or unreadable index is rebuilt and a last record cut short is dropped on the way.
+  // A missing or unreadable index is rebuilt and a last record cut short is dropped on the way;
+  // temporary files of creations whose process died are removed.
   bool PrepareTable();
   // Appends the event; with more live records than Capacity afterwards, deletes the oldest one.
   // The count and the deletion are made under the append's write lock, so that appenders in other
