@@ -41,10 +41,6 @@ bool IsNumberText(std::string_view text) {
   return digits;
 }
 
-}  // namespace
-
-namespace {
-
 // Flags the table as having a production index and each tag's field as indexed.
 void FlagIndexed(TableLayout& layout, const std::vector<IndexTag>& tags) {
   if (tags.empty()) return;
@@ -54,6 +50,22 @@ void FlagIndexed(TableLayout& layout, const std::vector<IndexTag>& tags) {
       if (t.fieldOffset == f.offset) f.indexed = true;
     }
   }
+}
+
+// "<name>.<pid>.<16 hex digits>.tmp" (UniqueTempPathFor) -> pid; 0 for other names.
+long TempFileOwner(std::string_view fileName, const std::string& name) {
+  constexpr std::string_view kTail = ".tmp";
+  if (fileName.size() < name.size() + 1 + kTail.size() || !fileName.starts_with(name) ||
+      fileName[name.size()] != '.' || !fileName.ends_with(kTail)) {
+    return 0;
+  }
+  const std::string_view middle =
+      fileName.substr(name.size() + 1, fileName.size() - name.size() - 1 - kTail.size());
+  const auto dot = middle.find('.');
+  if (dot == std::string_view::npos || middle.size() - dot - 1 != 16) return 0;
+  long pid = 0;
+  const auto [end, ec] = std::from_chars(middle.data(), middle.data() + dot, pid);
+  return ec == std::errc() && end == middle.data() + dot ? pid : 0;
 }
 
 // An empty index with `tags` for the new table, flushed to a file of its own beside it.
@@ -122,26 +134,6 @@ bool Table::CreateTable(const std::string& path, const std::vector<FieldDef>& fi
   SyncFolderOf(path);
   return true;
 }
-
-namespace {
-
-// "<name>.<pid>.<16 hex digits>.tmp" (UniqueTempPathFor) -> pid; 0 for other names.
-long TempFileOwner(std::string_view fileName, const std::string& name) {
-  constexpr std::string_view kTail = ".tmp";
-  if (fileName.size() < name.size() + 1 + kTail.size() || !fileName.starts_with(name) ||
-      fileName[name.size()] != '.' || !fileName.ends_with(kTail)) {
-    return 0;
-  }
-  const std::string_view middle =
-      fileName.substr(name.size() + 1, fileName.size() - name.size() - 1 - kTail.size());
-  const auto dot = middle.find('.');
-  if (dot == std::string_view::npos || middle.size() - dot - 1 != 16) return 0;
-  long pid = 0;
-  const auto [end, ec] = std::from_chars(middle.data(), middle.data() + dot, pid);
-  return ec == std::errc() && end == middle.data() + dot ? pid : 0;
-}
-
-}  // namespace
 
 void Table::RemoveAbandonedTempFiles(const std::string& path) {
   const std::filesystem::path table(path);
