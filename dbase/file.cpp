@@ -2,6 +2,7 @@
 #include "dbase/file.h"
 
 #include <fcntl.h>
+#include <stdio.h>  // renameat2
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,11 +153,17 @@ bool LinkNewFile(const std::string& from, const std::string& to) {
   io_fault::Step(to);
   if (::link(from.c_str(), to.c_str()) == 0) return true;
   if (errno == EEXIST) return false;
-  if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS) {
-    RenameFile(from, to);
-    return true;
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) {
+    ThrowIo(to, "создание ссылки на " + from, errno);
   }
-  ThrowIo(to, "создание ссылки на " + from, errno);
+  // No hard links here: a rename that refuses to replace, where the file system has one.
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EEXIST) return false;
+  if (errno != EINVAL && errno != EOPNOTSUPP && errno != ENOSYS) {
+    ThrowIo(to, "переименование из " + from, errno);
+  }
+  RenameFile(from, to);
+  return true;
 }
 
 void SyncFolderOf(const std::string& path) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <thread>
+#include <utility>
 
 #include "dbase/error.h"
 
@@ -16,6 +17,8 @@ std::atomic<long long> gFailAt{0};
 std::atomic<Action> gAction{Action::Throw};
 std::atomic<bool> gVirtual{false};
 std::atomic<long long> gWaitedMicros{0};
+long long gRunAt = 0;
+std::function<void()> gRunAction;
 }  // namespace
 
 void Arm(long long failingStep, Action action) {
@@ -24,15 +27,28 @@ void Arm(long long failingStep, Action action) {
   gFailAt = failingStep;
 }
 
+void RunAt(long long step, std::function<void()> action) {
+  gSteps = 0;
+  gRunAt = step;
+  gRunAction = std::move(action);
+}
+
 void Disarm() {
   gFailAt = 0;
   gSteps = 0;
+  gRunAt = 0;
+  gRunAction = nullptr;
 }
 
 long long Steps() { return gSteps; }
 
 void Step(const std::string& path) {
   const long long step = ++gSteps;
+  if (gRunAt != 0 && step == gRunAt) {
+    gRunAt = 0;
+    const std::function<void()> action = std::exchange(gRunAction, nullptr);
+    action();
+  }
   if (gFailAt == 0 || step != gFailAt) return;
   if (gAction == Action::Exit) _exit(0);
   ThrowIo(path, "запись (имитация сбоя)", ENOSPC);

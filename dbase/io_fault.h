@@ -2,7 +2,8 @@
 //
 // Every such operation of the library calls Step() first. Tests arm a step number and choose
 // whether that step throws an I/O error (a full disk) or ends the process on the spot (a crash),
-// then check what the files look like afterwards. Disarmed, Step() only counts.
+// then check what the files look like afterwards; or they have the n-th step run their own code
+// first (another holder acting at exactly that point). Disarmed, Step() only counts.
 //
 // Lock waits go through Now() and Pause(). With the virtual clock on, a pause advances that clock
 // instead of sleeping, so a test learns how long a wait for a held lock would have lasted without
@@ -10,6 +11,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace dbase::io_fault {
@@ -17,6 +19,9 @@ namespace dbase::io_fault {
 enum class Action { Throw, Exit };
 
 void Arm(long long failingStep, Action action);
+// Step `step` runs `action` before going on (once; the action's own steps are counted too).
+// For tests that run the library on one thread.
+void RunAt(long long step, std::function<void()> action);
 void Disarm();
 // Modifying operations since the last Arm() or Disarm().
 long long Steps();

@@ -315,6 +315,11 @@ void MdxIndex::ReadTag(std::size_t slot, const TableLayout& table) {
   tags_.push_back(std::move(tag));
 }
 
+void MarkIndexUpdating(File& file) {
+  const std::uint8_t updating = 1;
+  file.WriteAt(kStateByte, &updating, 1);
+}
+
 bool MdxIndex::MatchesState(const TableState& state) const {
   std::vector<std::uint8_t> expected(kStampEnd, 0);
   EncodeStamp(expected.data(), state, false);

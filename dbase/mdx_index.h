@@ -70,6 +70,10 @@ struct IndexImageInput {
 // A complete, freshly built index file.
 std::vector<std::uint8_t> BuildIndexImage(const IndexImageInput& input);
 
+// Sets the "update under way" byte of the index in `file` in place (one byte, so it needs no room on
+// the disk): the index is not trusted again until it is rebuilt.
+void MarkIndexUpdating(File& file);
+
 class MdxIndex {
  public:
   // Reads and checks the header and tags of the index in `file` against the table's fields.

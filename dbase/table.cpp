@@ -90,9 +90,12 @@ void Table::OpenLocked(const std::string& path) {
   // header just read says.
   const std::uint64_t size = dbf_.Size();
   ParseHeader(head, size);
-  if (recordCount_ > layout_.WholeRecords(size)) RepairShortTable();
+  // The index of a table cut short may hold keys of the lost records under a stamp that names the
+  // repaired count (its pages reached the disk, its header did not): it is rebuilt, not checked.
+  const bool cutShort = recordCount_ > layout_.WholeRecords(size);
+  if (cutShort) RepairShortTable();
   const std::uint32_t countInHead = recordCount_;  // records complete when `head` was read
-  if (layout_.Prefix().hasIndex) OpenIndex();
+  if (layout_.Prefix().hasIndex) OpenIndex(!cutShort);
   // The first read already holds the first records: keep them as the cursor's window.
   const std::size_t headerLength = layout_.Prefix().headerLength;
   const std::size_t recLen = layout_.RecordLength();
@@ -125,27 +128,44 @@ void Table::ParseHeader(const std::vector<std::uint8_t>& head, std::uint64_t fil
 
 // A header counting more records than the file holds is what a power cut between the writes of an
 // append leaves (appends are not flushed). Every whole record is kept, a record cut short is
-// dropped and the header made to agree; the index then no longer matches and is rebuilt.
+// dropped and the header made to agree. The index is marked as being updated first, so that
+// whatever happens next it is rebuilt before it is trusted. When the repair cannot be written
+// (a full disk) the records are read all the same: counts stop at the whole records and the file
+// is left for a later open to repair.
 void Table::RepairShortTable() {
   const WriteScope lock(*this);
   DbfPrefix prefix = ReadPrefixLengths();
   const std::uint32_t whole = layout_.WholeRecords(dbf_.Size());
   if (prefix.recordCount > whole) {
     prefix.recordCount = whole;
-    const std::uint64_t end = layout_.RecordOffset(std::uint64_t{whole} + 1);
-    const std::uint8_t eof = kEndOfFile;
-    dbf_.WriteAt(end, &eof, 1);
-    dbf_.Truncate(end + 1);
-    std::array<std::uint8_t, kDbfPrefixSize> head{};
-    prefix.EncodeInto(head);
-    dbf_.WriteAt(0, head.data(), head.size());
+    try {
+      DropRecordsCutShort(prefix);
+    } catch (const Error& e) {
+      if (e.Kind() != ErrorKind::Io) throw;
+      countCapped_ = true;
+    }
   }
   layout_.Prefix() = prefix;
   recordCount_ = prefix.recordCount;
 }
 
+void Table::DropRecordsCutShort(const DbfPrefix& repaired) {
+  if (repaired.hasIndex && FileExists(mdxPath_)) {
+    File index(mdxPath_, O_RDWR);
+    MarkIndexUpdating(index);
+  }
+  const std::uint64_t end = layout_.RecordOffset(std::uint64_t{repaired.recordCount} + 1);
+  const std::uint8_t eof = kEndOfFile;
+  dbf_.WriteAt(end, &eof, 1);
+  dbf_.Truncate(end + 1);
+  std::array<std::uint8_t, kDbfPrefixSize> head{};
+  repaired.EncodeInto(head);
+  dbf_.WriteAt(0, head.data(), head.size());
+}
+
 void Table::Close() noexcept {
   writeDepth_ = 0;  // closing the descriptor drops the write lock
+  countCapped_ = false;
   mdx_.Close();
   dbf_.Close();  // drops both locks
   appending_ = false;
@@ -171,8 +191,11 @@ DbfPrefix Table::ReadPrefixLengths() const {
 }
 
 DbfPrefix Table::ReadPrefix() const {
-  const DbfPrefix prefix = ReadPrefixLengths();
-  if (prefix.recordCount > layout_.WholeRecords(dbf_.Size())) {
+  DbfPrefix prefix = ReadPrefixLengths();
+  const std::uint32_t whole = layout_.WholeRecords(dbf_.Size());
+  if (prefix.recordCount > whole && countCapped_) {
+    prefix.recordCount = whole;
+  } else if (prefix.recordCount > whole) {
     ThrowCorrupt(path_, "записей в заголовке (" + std::to_string(prefix.recordCount) +
                             ") больше, чем помещается в файле");
   }
@@ -201,12 +224,12 @@ void Table::OpenIndexFile() {
 
 // Checked under the write lock: an append by another holder may be half done, and its new pages
 // may be named by a tag header before the file header counts them.
-void Table::OpenIndex() {
+void Table::OpenIndex(bool trustStamp) {
   const WriteScope lock(*this);  // under the lock: a rebuild elsewhere replaces the file
   RefreshCount();
   const std::optional<MdxIndex> index = LoadIndex();
   // Left behind by a crash or written by another program: rebuilt, never trusted.
-  if (index && index->MatchesState(StateOf(layout_.Prefix()))) return;
+  if (trustStamp && index && index->MatchesState(StateOf(layout_.Prefix()))) return;
   try {
     RebuildIndex(TagsForRebuild(index), recordCount_);
   } catch (const Error& e) {

@@ -13,9 +13,10 @@
 // Programs that take no locks cannot be detected.
 //
 // Recovery at Open: a header counting more records than the file holds (a power cut between the
-// writes of an append) is cut back to the whole records; an index that does not match the table is
-// rebuilt, and so is one that is missing or unreadable when the table knows its tags
-// (SetIndexTags). An index that cannot be rebuilt for lack of space does not stop reading.
+// writes of an append) is cut back to the whole records and the index rebuilt; an index that does
+// not match the table is rebuilt, and so is one that is missing or unreadable when the table knows
+// its tags (SetIndexTags). A repair or rebuild that cannot be written for lack of space does not
+// stop reading.
 #pragma once
 
 #include <chrono>
@@ -71,18 +72,25 @@ class Table {
   // In exclusive mode, Open takes the presence lock exclusively.
   void SetExclusive(bool on) { exclusiveMode_ = on; }
   bool Exclusive() const { return exclusiveMode_; }
-  // How long Open and Post wait for a lock held by another holder before failing (default 2 s).
+  static constexpr std::chrono::milliseconds kDefaultLockTimeout{2000};
+  // How long each wait for a lock held by another holder lasts before failing with
+  // ErrorKind::Busy: Open (with the repair it may make), Post, WriteScope and AddIndexTag.
   void SetLockTimeout(std::chrono::milliseconds timeout) { lockTimeout_ = timeout; }
   // The tags of the production index of the tables opened from now on: an index file that is
   // missing or whose definitions cannot be read is rebuilt with them. Without them (the default)
   // such an index is an error.
   void SetIndexTags(std::vector<TagDefinition> tags) { knownTags_ = std::move(tags); }
 
-  // Creates an empty table without index through a temporary file of its own. Closes this object
-  // first if open. Answers false, having created nothing, when mode is IfMissing and the table
-  // exists.
+  // Creates an empty table, with a production index of `tags` when there are any, through
+  // temporary files of its own: the table appears with its index or not at all (after a crash
+  // between the two, its index is missing and rebuilt from the known tags at open). Closes this
+  // object first if open. Answers false, having created nothing, when mode is IfMissing and the
+  // table exists.
   bool CreateTable(const std::string& path, const std::vector<FieldDef>& fields,
-                   CreateMode mode = CreateMode::Replace);
+                   CreateMode mode = CreateMode::Replace, const std::vector<TagDefinition>& tags = {});
+  // Removes the temporary files that creations of the table at `path` left behind when their
+  // process died before publishing them (the process named in the file name no longer runs).
+  static void RemoveAbandonedTempFiles(const std::string& path);
   void Open(const std::string& path);
   void Close() noexcept;
   bool Active() const { return dbf_.IsOpen(); }
@@ -131,7 +139,8 @@ class Table {
   bool TryExclusiveAccess();
   // Back to shared access (not in exclusive mode); never throws.
   void EndExclusiveAccess();
-  // Drops deleted records and rebuilds the index. Needs exclusive access.
+  // Drops deleted records and rebuilds the index. Needs exclusive access, and no WriteScope (the
+  // pack replaces the descriptor that holds its lock).
   void Pack();
 
  private:
@@ -140,8 +149,10 @@ class Table {
   void OpenLocked(const std::string& path);
   void ParseHeader(const std::vector<std::uint8_t>& head, std::uint64_t fileSize);
   void RepairShortTable();
+  void DropRecordsCutShort(const DbfPrefix& repaired);
   void OpenIndexFile();
-  void OpenIndex();
+  // Rebuilds the index unless its stamp names the table's state (and trustStamp).
+  void OpenIndex(bool trustStamp);
   void LockWrite();
   void UnlockWrite() noexcept;
   // The header's first bytes, checked against the lengths known since Open.
@@ -174,9 +185,14 @@ class Table {
   int codePageSetting_ = 0;
   const CodePage* codePage_ = nullptr;
   bool exclusiveMode_ = false;
-  std::chrono::milliseconds lockTimeout_{2000};
+  std::chrono::milliseconds lockTimeout_ = kDefaultLockTimeout;
   std::vector<TagDefinition> knownTags_;
-  int writeDepth_ = 0;  // WriteScopes (and internal holds) of the write lock
+  // WriteScopes (and internal holds) of the write lock. The lock belongs to the descriptor, which
+  // a pack replaces: Pack refuses to run inside a WriteScope.
+  int writeDepth_ = 0;
+  // The header counts records cut short that could not be dropped for lack of room: counts stop
+  // at the whole records until the table is closed.
+  bool countCapped_ = false;
 
   std::string path_;
   std::string mdxPath_;

@@ -38,6 +38,7 @@ void Table::EndExclusiveAccess() {
 void Table::Pack() {
   RequireActive("Pack");
   if (presence_ != LockMode::Exclusive) ThrowUsage(path_, "для сжатия нужен монопольный доступ");
+  if (writeDepth_ > 0) ThrowUsage(path_, "сжатие невозможно, пока держится блокировка записи");
   appending_ = false;
   RefreshCount();
   std::vector<IndexTag> tags;

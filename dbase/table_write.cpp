@@ -1,9 +1,14 @@
 // Table: creating tables, appending records, deleting, counting and keeping the index in step.
 // Formats: table_layout.h (records, header), mdx_index.h (index).
 #include <fcntl.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <charconv>
+#include <filesystem>
+#include <string_view>
 
 #include "dbase/table.h"
 #include "dbase/table_internal.h"
@@ -36,13 +41,61 @@ bool IsNumberText(std::string_view text) {
   return digits;
 }
 
+// Flags the table as having a production index and each tag's field as indexed.
+void FlagIndexed(TableLayout& layout, const std::vector<IndexTag>& tags) {
+  if (tags.empty()) return;
+  layout.Prefix().hasIndex = true;
+  for (FieldLayout& f : layout.Fields()) {
+    for (const IndexTag& t : tags) {
+      if (t.fieldOffset == f.offset) f.indexed = true;
+    }
+  }
+}
+
+// "<name>.<pid>.<16 hex digits>.tmp" (UniqueTempPathFor) -> pid; 0 for other names.
+long TempFileOwner(std::string_view fileName, const std::string& name) {
+  constexpr std::string_view kTail = ".tmp";
+  if (fileName.size() < name.size() + 1 + kTail.size() || !fileName.starts_with(name) ||
+      fileName[name.size()] != '.' || !fileName.ends_with(kTail)) {
+    return 0;
+  }
+  const std::string_view middle =
+      fileName.substr(name.size() + 1, fileName.size() - name.size() - 1 - kTail.size());
+  const auto dot = middle.find('.');
+  if (dot == std::string_view::npos || middle.size() - dot - 1 != 16) return 0;
+  long pid = 0;
+  const auto [end, ec] = std::from_chars(middle.data(), middle.data() + dot, pid);
+  return ec == std::errc() && end == middle.data() + dot ? pid : 0;
+}
+
+// An empty index with `tags` for the new table, flushed to a file of its own beside it.
+void WriteNewIndex(const std::string& tablePath, const std::string& indexPath,
+                   const TableLayout& layout, const std::vector<IndexTag>& tags) {
+  IndexImageInput input;
+  input.tableBaseName = BaseNameOf(tablePath);
+  input.languageDriver = layout.Prefix().languageDriver;
+  input.tags = tags;
+  input.state = StateOf(layout.Prefix());
+  const std::vector<std::uint8_t> image = BuildIndexImage(input);
+  File out(indexPath, O_RDWR | O_CREAT | O_EXCL, 0644);
+  out.WriteAt(0, image.data(), image.size());
+  out.Sync();
+}
+
 }  // namespace
 
+// The table and its index are written to temporary files first, so that a failure leaves no table
+// at all rather than one without its tags. The new table is published under its presence lock:
+// other holders wait until the index is in place too.
 bool Table::CreateTable(const std::string& path, const std::vector<FieldDef>& fields,
-                        CreateMode mode) {
+                        CreateMode mode, const std::vector<TagDefinition>& tags) {
   Close();
   const std::uint8_t driver = LanguageDriverFor(codePageSetting_);
   TableLayout layout = TableLayout::Define(path, fields, driver);
+  std::vector<IndexTag> indexTags;
+  for (const TagDefinition& tag : tags)
+    indexTags.push_back(ResolveTag(path, layout, tag.name, tag.expression));
+  FlagIndexed(layout, indexTags);
   // Refuse to replace a table that someone has open.
   File previous;
   if (FileExists(path)) {
@@ -54,22 +107,48 @@ bool Table::CreateTable(const std::string& path, const std::vector<FieldDef>& fi
   }
   std::vector<std::uint8_t> bytes = layout.Encode();
   bytes.push_back(kEndOfFile);
-  // A name of its own: two programs creating the table at once must not write one temporary file.
+  // Names of their own: two programs creating the table at once must not write one temporary file.
   const std::string temp = UniqueTempPathFor(path);
   TempFileGuard guard(temp);
   File out(temp, O_RDWR | O_CREAT | O_EXCL, 0644);
   out.WriteAt(0, bytes.data(), bytes.size());
   out.Sync();
+  const std::string indexPath = IndexPathFor(path);
+  const std::string indexTemp = UniqueTempPathFor(indexPath);
+  TempFileGuard indexGuard(indexTags.empty() ? std::string() : indexTemp);
+  if (!indexTags.empty()) WriteNewIndex(path, indexTemp, layout, indexTags);
+  if (!out.TryLock(kPresenceLock, LockMode::Exclusive)) ThrowBusy(path, "временный файл занят");
   if (mode == CreateMode::IfMissing) {
     if (!LinkNewFile(temp, path)) return false;  // created by another program meanwhile
   } else {
     RenameFile(temp, path);
     guard.Keep();
   }
-  // An index left from an earlier table of that name does not belong to the new one.
-  RemoveFile(IndexPathFor(path));
+  if (indexTags.empty()) {
+    // An index left from an earlier table of that name does not belong to the new one.
+    RemoveFile(indexPath);
+  } else {
+    RenameFile(indexTemp, indexPath);
+    indexGuard.Keep();
+  }
   SyncFolderOf(path);
   return true;
+}
+
+void Table::RemoveAbandonedTempFiles(const std::string& path) {
+  const std::filesystem::path table(path);
+  const std::vector<std::string> names = {table.filename().string(),
+                                          std::filesystem::path(IndexPathFor(path)).filename().string()};
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(table.parent_path(), error)) {
+    const std::string fileName = entry.path().filename().string();
+    for (const std::string& name : names) {
+      const long pid = TempFileOwner(fileName, name);
+      if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+        RemoveFile(entry.path().string());
+      }
+    }
+  }
 }
 
 void Table::Append() {
@@ -240,12 +319,7 @@ void Table::AddIndexTag(const std::string& tagName, const std::string& keyExpres
   tags.push_back(tag);
   RebuildIndex(tags, recordCount_);
   // Only now that the index is complete does the table point to it.
-  layout_.Prefix().hasIndex = true;
-  for (FieldLayout& f : layout_.Fields()) {
-    for (const IndexTag& t : tags) {
-      if (t.fieldOffset == f.offset) f.indexed = true;
-    }
-  }
+  FlagIndexed(layout_, tags);
   const std::vector<std::uint8_t> header = layout_.Encode();
   dbf_.WriteAt(0, header.data(), header.size());
 }

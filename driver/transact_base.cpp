@@ -27,6 +27,11 @@ const std::vector<dbase::FieldDef>& JournalFields() {
   return fields;
 }
 
+const std::vector<dbase::TagDefinition>& JournalTags() {
+  static const std::vector<dbase::TagDefinition> tags = {{"ID_IND", "ID"}, {"EDATE_IND", "EDATE"}};
+  return tags;
+}
+
 // Closes the table however the operation ends.
 class CloseGuard {
  public:
@@ -34,6 +39,20 @@ class CloseGuard {
   ~CloseGuard() { table_.Close(); }
   CloseGuard(const CloseGuard&) = delete;
   CloseGuard& operator=(const CloseGuard&) = delete;
+
+ private:
+  dbase::Table& table_;
+};
+
+// The short lock wait of an append, back to the library's default however the append ends.
+class ShortLockWait {
+ public:
+  ShortLockWait(dbase::Table& table, std::chrono::milliseconds wait) : table_(table) {
+    table_.SetLockTimeout(wait);
+  }
+  ~ShortLockWait() { table_.SetLockTimeout(dbase::Table::kDefaultLockTimeout); }
+  ShortLockWait(const ShortLockWait&) = delete;
+  ShortLockWait& operator=(const ShortLockWait&) = delete;
 
  private:
   dbase::Table& table_;
@@ -98,9 +117,8 @@ class TTransactBase::FilteredSession {
 };
 
 TTransactBase::TTransactBase() : FDbf(std::make_unique<dbase::Table>()) {
-  FDbf->SetLockTimeout(kLockWait);
   // The index is derived from the table: when its file is lost or damaged it is built again.
-  FDbf->SetIndexTags({{"ID_IND", "ID"}, {"EDATE_IND", "EDATE"}});
+  FDbf->SetIndexTags(JournalTags());
 }
 
 TTransactBase::~TTransactBase() = default;
@@ -118,6 +136,7 @@ bool TTransactBase::PrepareTable() {
   std::error_code ignored;
   std::filesystem::create_directories(folder, ignored);
   const std::string fileName = folder + "transact.dbf";
+  dbase::Table::RemoveAbandonedTempFiles(fileName);
   // A table another program created meanwhile is prepared like one that was there before.
   if (std::filesystem::exists(fileName, ignored) || !CreateTable(fileName)) PackExisting(fileName);
   return true;
@@ -134,13 +153,10 @@ bool TTransactBase::CreateTable(const std::string& fileName) {
     CloseGuard close(*FDbf);
     const bool wasExclusive = FDbf->Exclusive();
     FDbf->SetExclusive(true);
-    if (!FDbf->CreateTable(fileName, JournalFields(), dbase::CreateMode::IfMissing)) {
+    if (!FDbf->CreateTable(fileName, JournalFields(), dbase::CreateMode::IfMissing, JournalTags())) {
       FDbf->SetExclusive(wasExclusive);  // only the creator goes on opening exclusively
       return false;
     }
-    FDbf->Open(fileName);
-    FDbf->AddIndexTag("ID_IND", "ID");
-    FDbf->AddIndexTag("EDATE_IND", "EDATE");
   } catch (const std::exception& e) {
     throw Exception(std::string(STableCreateError) + e.what() + " ");
   }
@@ -149,6 +165,7 @@ bool TTransactBase::CreateTable(const std::string& fileName) {
 
 void TTransactBase::AddEvent(const TEvent& Event) {
   if (Capacity == 0) return;
+  const ShortLockWait wait(*FDbf, kLockWait);
   FDbf->Open(TableFileName());
   CloseGuard close(*FDbf);
   const dbase::Table::WriteScope write(*FDbf);

@@ -18,9 +18,9 @@ class TTransactBase {
  public:
   static constexpr std::int32_t kDefaultCapacity = 5000;
   static constexpr std::size_t kIdWidth = 10;  // characters kept of a controller identifier
-  // How long one operation waits for each lock of the table held by another holder. Our own
-  // holders keep the table for milliseconds (a pack of thousands of records included); an event
-  // must not wait longer on its way to the host.
+  // How long AddEvent waits for each lock of the table held by another holder: an event must not
+  // be held up on its way to the host behind another program's lock. Preparing, reading and
+  // deleting wait the library's default time (dbase::Table::kDefaultLockTimeout).
   static constexpr std::chrono::milliseconds kLockWait{200};
 
   // Capacity 5000; Folder empty, which stands for the default folder. The default folder is looked
@@ -41,7 +41,8 @@ class TTransactBase {
   std::int32_t Open();
   // Creates the table with its two index tags when it is missing, else packs it when exclusive
   // access can be had. A failed creation raises Exception("Ошибка создания таблицы:  <message> ").
-  // A missing or unreadable index is rebuilt and a last record cut short is dropped on the way.
+  // A missing or unreadable index is rebuilt and a last record cut short is dropped on the way;
+  // temporary files of creations whose process died are removed.
   bool PrepareTable();
   // Appends the event; with more live records than Capacity afterwards, deletes the oldest one.
   // The count and the deletion are made under the append's write lock, so that appenders in other

@@ -2,8 +2,10 @@
 // what a crash or power cut leaves (a table cut short, an index lost) is repaired without loss.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
+#include "dbase/io_fault.h"
 #include "dbase/table.h"
 #include "tests/dbase/test_support.h"
 
@@ -78,29 +80,56 @@ TEST_F(CorruptionTest, BadFieldDescriptors) {
 }
 
 // A header counting more records than the file holds, as a power cut between the writes of an
-// append leaves it: every whole record is kept, the rest dropped, the header and index made to agree.
+// append leaves it: every whole record is kept, the rest dropped, the header and index made to
+// agree. Each write of the repair and rebuild fails in turn (a full disk): that open still reads
+// the whole records, and the next append follows them with the index in step.
 TEST_F(CorruptionTest, TableCutShortKeepsEveryWholeRecord) {
-  const std::vector<std::pair<std::size_t, std::size_t>> cuts = {
-      {161 + 9 * 36 + 17, 9},  // the last record cut short
-      {161 + 10 * 36 - 1, 9},  // one byte short
-      {161 + 3 * 36, 3},       // several records lost
-  };
-  for (const auto& [size, whole] : cuts) {
-    const std::string when = "cut to " + std::to_string(size) + " bytes";
-    auto bytes = dbf_;
-    bytes.resize(size);
-    WriteBytes(path_, bytes);
-    WriteBytes(mdxPath_, mdx_);
+  {
     Table table;
-    table.SetCodePage(866);
-    ASSERT_NO_THROW(table.Open(path_)) << when;
-    EXPECT_EQ(ReadRows(table), FirstRows(whole)) << when;
-    table.Close();
-    const auto repaired = ReadBytes(path_);
-    ASSERT_EQ(repaired.size(), 161 + whole * 36 + 1) << when;
-    EXPECT_EQ(repaired.back(), kEndOfFile) << when;
-    EXPECT_EQ(repaired[4], whole) << when;
-    ExpectIndexMatchesTable(path_, mdxPath_, when);
+    table.Open(path_);
+    AppendRow(table, SampleRow(10));
+  }
+  const auto dbf11 = ReadBytes(path_);
+  // The 11th append's leaf reached the disk, the index header with its stamp did not.
+  auto newLeafOldHead = ReadBytes(mdxPath_);
+  std::copy_n(mdx_.begin(), 512, newLeafOldHead.begin());
+  struct Cut {
+    const std::vector<std::uint8_t>& dbf;
+    const std::vector<std::uint8_t>& mdx;
+    std::size_t size;
+    std::size_t whole;
+  };
+  const std::vector<Cut> cuts = {
+      {dbf_, mdx_, 161 + 9 * 36 + 17, 9},  // the last record cut short
+      {dbf_, mdx_, 161 + 10 * 36 - 1, 9},  // one byte short
+      {dbf_, mdx_, 161 + 9 * 36, 9},       // end mark lost at a record boundary
+      {dbf_, mdx_, 161 + 3 * 36, 3},       // several records lost
+      {dbf11, newLeafOldHead, 161 + 10 * 36 + 17, 10},
+  };
+  for (const Cut& cut : cuts) {
+    for (long long failAt = 0;; ++failAt) {
+      const std::string when =
+          "cut to " + std::to_string(cut.size) + " bytes, write " + std::to_string(failAt) + " fails";
+      auto bytes = cut.dbf;
+      bytes.resize(cut.size);
+      WriteBytes(path_, bytes);
+      WriteBytes(mdxPath_, cut.mdx);
+      Table table;
+      table.SetCodePage(866);
+      io_fault::Arm(failAt, io_fault::Action::Throw);
+      ASSERT_NO_THROW(table.Open(path_)) << when;
+      const bool faultMissed = io_fault::Steps() < failAt;
+      io_fault::Disarm();
+      EXPECT_EQ(ReadRows(table), FirstRows(cut.whole)) << when;
+      AppendRow(table, SampleRow(static_cast<int>(cut.whole)));
+      table.Close();
+      const auto repaired = ReadBytes(path_);
+      ASSERT_EQ(repaired.size(), 161 + (cut.whole + 1) * 36 + 1) << when;
+      EXPECT_EQ(repaired.back(), kEndOfFile) << when;
+      EXPECT_EQ(repaired[4], cut.whole + 1) << when;
+      ExpectIndexMatchesTable(path_, mdxPath_, when);
+      if (faultMissed) break;
+    }
   }
 }
 

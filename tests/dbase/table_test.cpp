@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+
 #include "tests/dbase/test_support.h"
 
 namespace dbase::test {
@@ -229,12 +232,46 @@ TEST_F(TableTest, MisuseRaisesErrorsNamingTheTable) {
   EXPECT_THROW(table.Pack(), Error);                          // shared access only
   EXPECT_THROW(table.AddIndexTag("EV_IND", "EVENT"), Error);  // numeric keys are not served
   EXPECT_THROW(table.AddIndexTag("ID_IND", "ID"), Error);     // tag exists
+  ASSERT_TRUE(table.TryExclusiveAccess());
+  {
+    const Table::WriteScope scope(table);
+    EXPECT_THROW(table.Pack(), Error);  // the pack would replace the descriptor holding the lock
+  }
+  table.EndExclusiveAccess();
   try {
     table.Delete();
     FAIL() << "Delete on an empty table";
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find(path_), std::string::npos) << e.what();
   }
+}
+
+// Publishing a new table never replaces one that exists, and leaves no temporary file behind.
+TEST_F(TableTest, CreatingWhenMissingLeavesAnExistingTableAlone) {
+  const std::string mdxPath = dir_.File("transact.mdx");
+  const std::string other = dir_.File("other");
+  WriteBytes(other, {1, 2, 3});
+  const auto dbf = ReadBytes(path_);
+  const auto mdx = ReadBytes(mdxPath);
+  const std::vector<std::pair<std::string, std::function<bool()>>> attempts = {
+      {"link", [&] { return LinkNewFile(other, path_); }},
+      {"create", [&] { return Table().CreateTable(path_, JournalFields(), CreateMode::IfMissing); }},
+      {"create with a tag",
+       [&] {
+         return Table().CreateTable(path_, {{"X", FieldType::Character, 3}}, CreateMode::IfMissing,
+                                    {{"X_IND", "X"}});
+       }},
+  };
+  for (const auto& [what, attempt] : attempts) {
+    EXPECT_FALSE(attempt()) << what;
+    EXPECT_EQ(ReadBytes(path_), dbf) << what;
+    EXPECT_EQ(ReadBytes(mdxPath), mdx) << what;
+    const auto files = std::distance(std::filesystem::directory_iterator(dir_.Path()),
+                                     std::filesystem::directory_iterator());
+    EXPECT_EQ(files, 3) << what;
+  }
+  EXPECT_TRUE(LinkNewFile(other, dir_.File("new")));
+  EXPECT_EQ(ReadBytes(dir_.File("new")), (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
 TEST(TableCreate, RejectsBadDefinitions) {

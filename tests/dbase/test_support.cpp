@@ -36,12 +36,8 @@ std::vector<FieldDef> JournalFields() {
 void CreateJournal(const std::string& path) {
   Table table;
   table.SetCodePage(866);
-  table.SetExclusive(true);
-  table.CreateTable(path, JournalFields());
-  table.Open(path);
-  table.AddIndexTag("ID_IND", "ID");
-  table.AddIndexTag("EDATE_IND", "EDATE");
-  table.Close();
+  table.CreateTable(path, JournalFields(), CreateMode::Replace,
+                    {{"ID_IND", "ID"}, {"EDATE_IND", "EDATE"}});
 }
 
 void AppendRow(Table& table, const JournalRow& row) {
