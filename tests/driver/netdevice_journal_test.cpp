@@ -84,7 +84,7 @@ TEST_F(Journal, CapacityZeroJournalsNothingButStillHandsOn) {
 TEST_F(Journal, AnEventTheJournalCannotTakeIsStillHandedOnPromptly) {
   ConnectTo({"127.0.0.2"});
   dbase::Table holder;
-  holder.Open(Table().string());  // the journal made the table, so it opens it exclusively
+  holder.Open(Table().string());  // opens it shared; the journal, which made it, holds it exclusively
   dbase::io_fault::UseVirtualClock(true);
   Send(CardEvent("00A1B2C3"), 5);
   Settle();

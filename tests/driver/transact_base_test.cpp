@@ -416,6 +416,28 @@ TEST_F(Journal, ProcessesPreparingTogether) {
   }
 }
 
+// Another program's journal creates the table between this one's look and its publish: this one
+// prepares that table as an existing one and opens it shared from then on; only the creator holds it
+// exclusively.
+TEST_F(Journal, ACreationOvertakenByAnotherOpensItsTableShared) {
+  TTransactBase other;
+  other.Folder = journal_.Folder;
+  dbase::io_fault::Disarm();
+  bool ran = false;
+  dbase::io_fault::RunAt(1, [&] {  // the first write of this creation
+    other.PrepareTable();
+    ran = true;
+  });
+  journal_.PrepareTable();
+  dbase::io_fault::Disarm();
+  EXPECT_TRUE(ran);
+  EXPECT_TRUE(other.Dbf().Exclusive());
+  EXPECT_FALSE(journal_.Dbf().Exclusive());
+  dbase::Table table;
+  table.Open(journal_.Folder + "transact.dbf");
+  EXPECT_EQ(table.IndexTagNames(), (std::vector<std::string>{"ID_IND", "EDATE_IND"}));
+}
+
 // Another appender arrives just as a full journal deletes its oldest record: it waits for the
 // whole append, count and deletion (then gives up on the injected clock), so the two never delete
 // the same record and overshoot the capacity.
