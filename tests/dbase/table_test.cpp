@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 
+#include "dbase/io_fault.h"
 #include "tests/dbase/test_support.h"
 
 namespace dbase::test {
@@ -246,32 +246,64 @@ TEST_F(TableTest, MisuseRaisesErrorsNamingTheTable) {
   }
 }
 
-// Publishing a new table never replaces one that exists, and leaves no temporary file behind.
+// Publishing a new table never replaces one that exists: not a file linked in its place, nor a
+// table another creator published (and appended to) just before this creation's own publish. While
+// a creation publishes, an opener waits until the index is in place too.
 TEST_F(TableTest, CreatingWhenMissingLeavesAnExistingTableAlone) {
   const std::string mdxPath = dir_.File("transact.mdx");
   const std::string other = dir_.File("other");
   WriteBytes(other, {1, 2, 3});
   const auto dbf = ReadBytes(path_);
-  const auto mdx = ReadBytes(mdxPath);
-  const std::vector<std::pair<std::string, std::function<bool()>>> attempts = {
-      {"link", [&] { return LinkNewFile(other, path_); }},
-      {"create", [&] { return Table().CreateTable(path_, JournalFields(), CreateMode::IfMissing); }},
-      {"create with a tag",
-       [&] {
-         return Table().CreateTable(path_, {{"X", FieldType::Character, 3}}, CreateMode::IfMissing,
-                                    {{"X_IND", "X"}});
-       }},
-  };
-  for (const auto& [what, attempt] : attempts) {
-    EXPECT_FALSE(attempt()) << what;
-    EXPECT_EQ(ReadBytes(path_), dbf) << what;
-    EXPECT_EQ(ReadBytes(mdxPath), mdx) << what;
-    const auto files = std::distance(std::filesystem::directory_iterator(dir_.Path()),
-                                     std::filesystem::directory_iterator());
-    EXPECT_EQ(files, 3) << what;
-  }
+  EXPECT_FALSE(LinkNewFile(other, path_));
+  EXPECT_EQ(ReadBytes(path_), dbf);
   EXPECT_TRUE(LinkNewFile(other, dir_.File("new")));
   EXPECT_EQ(ReadBytes(dir_.File("new")), (std::vector<std::uint8_t>{1, 2, 3}));
+  const auto removeAll = [&] {
+    for (const auto& name : {"other", "new", "transact.dbf", "transact.mdx"})
+      std::filesystem::remove(dir_.File(name));
+  };
+  removeAll();
+  io_fault::Arm(0, io_fault::Action::Throw);
+  CreateJournal(path_);  // its last steps: publish the table, rename the index, flush the folder
+  const long long publish = io_fault::Steps() - 2;
+  removeAll();
+  const auto create = [&] {
+    return Table().CreateTable(path_, JournalFields(), CreateMode::IfMissing, {{"ID_IND", "ID"}});
+  };
+  io_fault::RunAt(publish, [&] {
+    CreateJournal(path_);
+    Table winner;
+    winner.SetCodePage(866);
+    winner.Open(path_);
+    AppendRow(winner, SampleRow(1));
+  });
+  EXPECT_FALSE(create());
+  io_fault::Disarm();
+  Table table;
+  table.SetCodePage(866);
+  table.Open(path_);
+  EXPECT_EQ(ReadRows(table), (std::vector<JournalRow>{SampleRow(1)}));
+  EXPECT_EQ(table.IndexTagNames(), (std::vector<std::string>{"ID_IND", "EDATE_IND"}));
+  table.Close();
+  const auto files = std::distance(std::filesystem::directory_iterator(dir_.Path()),
+                                   std::filesystem::directory_iterator());
+  EXPECT_EQ(files, 2);
+  removeAll();
+  bool openerBusy = false;
+  io_fault::UseVirtualClock(true);
+  io_fault::RunAt(publish + 1, [&] {  // the table is there, its index not yet
+    Table opener;
+    opener.SetLockTimeout(std::chrono::milliseconds(50));
+    try {
+      opener.Open(path_);
+    } catch (const Error& e) {
+      openerBusy = e.Kind() == ErrorKind::Busy;
+    }
+  });
+  EXPECT_TRUE(create());
+  io_fault::Disarm();
+  io_fault::UseVirtualClock(false);
+  EXPECT_TRUE(openerBusy);
 }
 
 TEST(TableCreate, RejectsBadDefinitions) {
