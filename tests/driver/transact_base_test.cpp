@@ -132,6 +132,8 @@ TEST_F(Journal, PrepareCreatesTheTableWithItsTags) {
     dbase::Table table;
     table.Open(journal_.TableFileName());
     EXPECT_EQ(table.IndexTagNames(), (std::vector<std::string>{"ID_IND", "EDATE_IND"})) << failAt;
+    EXPECT_EQ(std::distance(fs::directory_iterator(journal_.EffectiveFolder()), fs::directory_iterator()),
+              2) << failAt;  // the table and its index: no temporary file left by the failed creation
     if (faultMissed) break;
   }
   dbase::Table table;
