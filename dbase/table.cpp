@@ -153,6 +153,7 @@ void Table::DropRecordsCutShort(const DbfPrefix& repaired) {
   if (repaired.hasIndex && FileExists(mdxPath_)) {
     File index(mdxPath_, O_RDWR);
     MarkIndexUpdating(index);
+    index.Sync();  // on the disk before the table changes, whatever reaches it next
   }
   const std::uint64_t end = layout_.RecordOffset(std::uint64_t{repaired.recordCount} + 1);
   const std::uint8_t eof = kEndOfFile;
