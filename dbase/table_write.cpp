@@ -137,15 +137,17 @@ bool Table::CreateTable(const std::string& path, const std::vector<FieldDef>& fi
 
 void Table::RemoveAbandonedTempFiles(const std::string& path) {
   const std::filesystem::path table(path);
+  const std::filesystem::path folder = table.has_parent_path() ? table.parent_path() : ".";
   const std::vector<std::string> names = {table.filename().string(),
                                           std::filesystem::path(IndexPathFor(path)).filename().string()};
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(table.parent_path(), error)) {
-    const std::string fileName = entry.path().filename().string();
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string fileName = it->path().filename().string();
     for (const std::string& name : names) {
       const long pid = TempFileOwner(fileName, name);
       if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-        RemoveFile(entry.path().string());
+        RemoveFile(it->path().string());
       }
     }
   }
