@@ -68,16 +68,35 @@ long TempFileOwner(std::string_view fileName, const std::string& name) {
   return ec == std::errc() && end == middle.data() + dot ? pid : 0;
 }
 
-// An empty index with `tags` for the new table, flushed to a file of its own beside it.
-void WriteNewIndex(const std::string& tablePath, const std::string& indexPath,
-                   const TableLayout& layout, const std::vector<IndexTag>& tags) {
+// A temporary file of this creation, locked from the start: RemoveAbandonedTempFiles leaves a file
+// alone while its creator holds it, wherever that creator runs.
+File CreateLockedTemp(const std::string& path) {
+  File file(path, O_RDWR | O_CREAT | O_EXCL, 0644);
+  if (!file.TryLock(kPresenceLock, LockMode::Exclusive)) ThrowBusy(path, "временный файл занят");
+  return file;
+}
+
+// Removes a temporary file whose creator no longer runs here (the folder may be shared with other
+// hosts or process namespaces) and holds no lock on it.
+void RemoveIfAbandoned(const std::string& path, long pid) {
+  if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) return;
+  try {
+    File file(path, O_RDWR);
+    if (file.TryLock(kPresenceLock, LockMode::Exclusive)) RemoveFile(path);
+  } catch (const Error&) {
+    // Gone meanwhile or not ours to open: left alone.
+  }
+}
+
+// An empty index with `tags` for the new table, flushed to its temporary file `out`.
+void WriteNewIndex(const std::string& tablePath, File& out, const TableLayout& layout,
+                   const std::vector<IndexTag>& tags) {
   IndexImageInput input;
   input.tableBaseName = BaseNameOf(tablePath);
   input.languageDriver = layout.Prefix().languageDriver;
   input.tags = tags;
   input.state = StateOf(layout.Prefix());
   const std::vector<std::uint8_t> image = BuildIndexImage(input);
-  File out(indexPath, O_RDWR | O_CREAT | O_EXCL, 0644);
   out.WriteAt(0, image.data(), image.size());
   out.Sync();
 }
@@ -110,14 +129,17 @@ bool Table::CreateTable(const std::string& path, const std::vector<FieldDef>& fi
   // Names of their own: two programs creating the table at once must not write one temporary file.
   const std::string temp = UniqueTempPathFor(path);
   TempFileGuard guard(temp);
-  File out(temp, O_RDWR | O_CREAT | O_EXCL, 0644);
+  File out = CreateLockedTemp(temp);  // the presence lock of the table it becomes
   out.WriteAt(0, bytes.data(), bytes.size());
   out.Sync();
   const std::string indexPath = IndexPathFor(path);
   const std::string indexTemp = UniqueTempPathFor(indexPath);
   TempFileGuard indexGuard(indexTags.empty() ? std::string() : indexTemp);
-  if (!indexTags.empty()) WriteNewIndex(path, indexTemp, layout, indexTags);
-  if (!out.TryLock(kPresenceLock, LockMode::Exclusive)) ThrowBusy(path, "временный файл занят");
+  File indexOut;
+  if (!indexTags.empty()) {
+    indexOut = CreateLockedTemp(indexTemp);
+    WriteNewIndex(path, indexOut, layout, indexTags);
+  }
   if (mode == CreateMode::IfMissing) {
     if (!LinkNewFile(temp, path)) return false;  // created by another program meanwhile
   } else {
@@ -146,9 +168,7 @@ void Table::RemoveAbandonedTempFiles(const std::string& path) {
     const std::string fileName = it->path().filename().string();
     for (const std::string& name : names) {
       const long pid = TempFileOwner(fileName, name);
-      if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-        RemoveFile(it->path().string());
-      }
+      if (pid > 0) RemoveIfAbandoned(it->path().string(), pid);
     }
   }
 }

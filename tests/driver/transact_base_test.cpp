@@ -356,7 +356,8 @@ TEST_F(Journal, ReadAndPrepareRepairWhatACrashLeaves) {
       EXPECT_EQ(table.IndexTagNames(), (std::vector<std::string>{"ID_IND", "EDATE_IND"})) << i;
     }
   }
-  // Temporary files of a creation whose process died go at the next prepare; a live one's stay.
+  // Temporary files of a creation whose process died go at the next prepare; a live one's stay, and
+  // so does one its creator holds (a creator whose process this one cannot see).
   const pid_t dead = ::fork();
   if (dead == 0) _exit(0);
   ::waitpid(dead, nullptr, 0);
@@ -365,9 +366,13 @@ TEST_F(Journal, ReadAndPrepareRepairWhatACrashLeaves) {
                                               mdx + "." + std::to_string(dead) + suffix};
   const std::string live = dbf + "." + std::to_string(::getpid()) + suffix;
   for (const std::string& file : {abandoned[0], abandoned[1], live}) std::ofstream(file) << "x";
+  const std::string held = dbf + "." + std::to_string(dead) + ".fedcba9876543210.tmp";
+  dbase::Table holder;
+  holder.CreateTable(held, {{"A", dbase::FieldType::Character, 1}});
+  holder.Open(held);
   journal_.PrepareTable();
   EXPECT_FALSE(fs::exists(abandoned[0]) || fs::exists(abandoned[1]));
-  EXPECT_TRUE(fs::exists(live));
+  EXPECT_TRUE(fs::exists(live) && fs::exists(held));
 }
 
 // Processes preparing a missing journal at the same moment all succeed and leave one table with
