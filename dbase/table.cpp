@@ -137,12 +137,13 @@ void Table::RepairShortTable() {
   DbfPrefix prefix = ReadPrefixLengths();
   const std::uint32_t whole = layout_.WholeRecords(dbf_.Size());
   if (prefix.recordCount > whole) {
+    const std::uint32_t counted = prefix.recordCount;
     prefix.recordCount = whole;
     try {
       DropRecordsCutShort(prefix);
     } catch (const Error& e) {
       if (e.Kind() != ErrorKind::Io) throw;
-      countCapped_ = true;
+      cappedCount_ = counted;
     }
   }
   layout_.Prefix() = prefix;
@@ -166,7 +167,7 @@ void Table::DropRecordsCutShort(const DbfPrefix& repaired) {
 
 void Table::Close() noexcept {
   writeDepth_ = 0;  // closing the descriptor drops the write lock
-  countCapped_ = false;
+  cappedCount_.reset();
   mdx_.Close();
   dbf_.Close();  // drops both locks
   appending_ = false;
@@ -194,7 +195,7 @@ DbfPrefix Table::ReadPrefixLengths() const {
 DbfPrefix Table::ReadPrefix() const {
   DbfPrefix prefix = ReadPrefixLengths();
   const std::uint32_t whole = layout_.WholeRecords(dbf_.Size());
-  if (prefix.recordCount > whole && countCapped_) {
+  if (prefix.recordCount > whole && prefix.recordCount == cappedCount_) {
     prefix.recordCount = whole;
   } else if (prefix.recordCount > whole) {
     ThrowCorrupt(path_, "записей в заголовке (" + std::to_string(prefix.recordCount) +

@@ -190,9 +190,9 @@ class Table {
   // WriteScopes (and internal holds) of the write lock. The lock belongs to the descriptor, which
   // a pack replaces: Pack refuses to run inside a WriteScope.
   int writeDepth_ = 0;
-  // The header counts records cut short that could not be dropped for lack of room: counts stop
-  // at the whole records until the table is closed.
-  bool countCapped_ = false;
+  // The header's count when records cut short could not be dropped for lack of room: while the
+  // header still says it, counts stop at the whole records (until the table is closed).
+  std::optional<std::uint32_t> cappedCount_;
 
   std::string path_;
   std::string mdxPath_;
