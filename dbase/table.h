@@ -82,14 +82,17 @@ class Table {
   void SetIndexTags(std::vector<TagDefinition> tags) { knownTags_ = std::move(tags); }
 
   // Creates an empty table, with a production index of `tags` when there are any, through
-  // temporary files of its own: the table appears with its index or not at all (after a crash
-  // between the two, its index is missing and rebuilt from the known tags at open). Closes this
-  // object first if open. Answers false, having created nothing, when mode is IfMissing and the
-  // table exists.
+  // temporary files of its own, and publishes the table before renaming its index beside it. After
+  // a crash between the two: a new table (IfMissing) has no index file, and one replacing an older
+  // table (Replace) finds the old table's index still there; either way the open that follows
+  // rebuilds it from the known tags (SetIndexTags) and, without them, fails with Corrupt. Closes
+  // this object first if open. Answers false, having created nothing, when mode is IfMissing and
+  // the table exists.
   bool CreateTable(const std::string& path, const std::vector<FieldDef>& fields,
                    CreateMode mode = CreateMode::Replace, const std::vector<TagDefinition>& tags = {});
   // Removes the temporary files that creations of the table at `path` left behind when their
-  // process died before publishing them (the process named in the file name no longer runs).
+  // process died before publishing them (the process named in the file name no longer runs and
+  // nobody holds the file locked).
   static void RemoveAbandonedTempFiles(const std::string& path);
   void Open(const std::string& path);
   void Close() noexcept;
