@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -17,8 +18,9 @@ std::atomic<long long> gFailAt{0};
 std::atomic<Action> gAction{Action::Throw};
 std::atomic<bool> gVirtual{false};
 std::atomic<long long> gWaitedMicros{0};
-long long gRunAt = 0;
-std::function<void()> gRunAction;
+std::atomic<long long> gRunAt{0};
+std::mutex gRunMutex;
+std::function<void()> gRunAction;  // guarded by gRunMutex
 }  // namespace
 
 void Arm(long long failingStep, Action action) {
@@ -28,15 +30,17 @@ void Arm(long long failingStep, Action action) {
 }
 
 void RunAt(long long step, std::function<void()> action) {
+  const std::lock_guard lock(gRunMutex);
   gSteps = 0;
-  gRunAt = step;
   gRunAction = std::move(action);
+  gRunAt = step;
 }
 
 void Disarm() {
   gFailAt = 0;
   gSteps = 0;
   gRunAt = 0;
+  const std::lock_guard lock(gRunMutex);
   gRunAction = nullptr;
 }
 
@@ -44,10 +48,14 @@ long long Steps() { return gSteps; }
 
 void Step(const std::string& path) {
   const long long step = ++gSteps;
-  if (gRunAt != 0 && step == gRunAt) {
-    gRunAt = 0;
-    const std::function<void()> action = std::exchange(gRunAction, nullptr);
-    action();
+  long long runAt = step;
+  if (step != 0 && gRunAt.compare_exchange_strong(runAt, 0)) {
+    std::function<void()> action;
+    {
+      const std::lock_guard lock(gRunMutex);
+      action = std::exchange(gRunAction, nullptr);
+    }
+    if (action) action();
   }
   if (gFailAt == 0 || step != gFailAt) return;
   if (gAction == Action::Exit) _exit(0);

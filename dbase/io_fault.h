@@ -19,8 +19,8 @@ namespace dbase::io_fault {
 enum class Action { Throw, Exit };
 
 void Arm(long long failingStep, Action action);
-// Step `step` runs `action` before going on (once; the action's own steps are counted too).
-// For tests that run the library on one thread.
+// Resets the step count; step `step` then runs `action` before going on (once; the action's own
+// steps are counted too).
 void RunAt(long long step, std::function<void()> action);
 void Disarm();
 // Modifying operations since the last Arm() or Disarm().
