@@ -21,6 +21,7 @@
 #include "driver/settings_dialog.h"
 #include "driver/ui_services.h"
 #include "tests/dialogs/qt_test_support.h"
+#include "tests/driver/netdevice_test_support.h"
 #include "tools/simulator/simulator.h"
 #include "ui_common_settings.h"
 #include "ui_controller_params.h"
@@ -31,24 +32,8 @@ using namespace std::chrono_literals;
 
 constexpr char kController[] = "127.0.0.2";
 
-TNetDeviceTimings FastTimings() {
-  TNetDeviceTimings t;
-  t.ConnectWaitMs = 3000;
-  t.StatusWaitMs = 500;
-  t.PollIntervalMs = 600000;
-  t.ChannelTimeoutMs = 200;
-  t.BusyDisconnectDelayMs = 50;
-  return t;
-}
-
-ctrlsim::ControllerOptions FastController(const std::string& address) {
-  ctrlsim::ControllerOptions o;
-  o.address = address;
-  o.announceInterval = 20ms;
-  o.resendInterval = 1000ms;
-  o.pollSilence = 0ms;
-  return o;
-}
+using netdevice_testing::FastController;
+using netdevice_testing::FastTimings;
 
 class DriverDialogs : public ::testing::Test {
  protected:
