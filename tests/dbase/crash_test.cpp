@@ -47,11 +47,7 @@ class PackCrashTest : public JournalTest {
   }
 
   long long StepsOfAPack() {
-    io_fault::Disarm();
-    PackNow(path_);
-    const long long steps = io_fault::Steps();
-    Restore();
-    return steps;
+    return StepsOf([&] { PackNow(path_); });
   }
 
   std::vector<JournalRow> live_;
@@ -70,18 +66,11 @@ TEST_F(PackCrashTest, FailedWriteAtAnyStepKeepsAllRecords) {
 }
 
 TEST_F(PackCrashTest, ProcessDyingAtAnyStepKeepsAllRecords) {
-  const long long steps = StepsOfAPack();
-  for (long long step = 1; step <= steps; ++step) {
-    ASSERT_TRUE(ChildEndsAtInjectedExit([&] {
-      io_fault::Arm(step, io_fault::Action::Exit);
-      PackNow(path_);
-    })) << "step " << step;
-    const std::string when = "after dying at step " + std::to_string(step);
+  DieAtEachStep(StepsOfAPack(), [&] { PackNow(path_); }, [&](const std::string& when) {
     ExpectIntact(when);
     ASSERT_NO_THROW(PackNow(path_)) << when;  // leftovers of the dead pack are no obstacle
     ExpectIntact(when + " and packing again");
-    Restore();
-  }
+  });
 }
 
 // The index is rebuilt when it does not match the table (here: left behind by appends it missed).
@@ -112,25 +101,16 @@ class RebuildCrashTest : public JournalTest {
 };
 
 TEST_F(RebuildCrashTest, ProcessDyingAtAnyStepLeavesAnIndexThatIsRebuilt) {
-  io_fault::Disarm();
-  OpenNow(path_);
-  const long long steps = io_fault::Steps();
+  const long long steps = StepsOf([&] { OpenNow(path_); });
   ASSERT_GE(steps, 3);
-  Restore();
-  for (long long step = 1; step <= steps; ++step) {
-    ASSERT_TRUE(ChildEndsAtInjectedExit([&] {
-      io_fault::Arm(step, io_fault::Action::Exit);
-      OpenNow(path_);
-    })) << "step " << step;
-    const std::string when = "after dying at step " + std::to_string(step);
+  DieAtEachStep(steps, [&] { OpenNow(path_); }, [&](const std::string& when) {
     Table table;
     table.SetCodePage(866);
     ASSERT_NO_THROW(table.Open(path_)) << when;
     EXPECT_EQ(ReadRows(table), rows_) << when;
     table.Close();
     ExpectIndexMatchesTable(path_, mdxPath_, when);
-    Restore();
-  }
+  });
 }
 
 // A rebuild that fails for lack of space does not stop reading: the records come from the table,

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "dbase/io_fault.h"
 #include "tests/dbase/mdx_checker.h"
 
 namespace dbase::test {
@@ -96,6 +97,26 @@ void JournalTest::Snapshot() {
 void JournalTest::Restore() const {
   WriteBytes(path_, dbf_);
   WriteBytes(mdxPath_, mdx_);
+}
+
+long long JournalTest::StepsOf(const std::function<void()>& work) {
+  io_fault::Disarm();
+  work();
+  const long long steps = io_fault::Steps();
+  Restore();
+  return steps;
+}
+
+void JournalTest::DieAtEachStep(long long steps, const std::function<void()>& work,
+                                const std::function<void(const std::string& when)>& check) {
+  for (long long step = 1; step <= steps; ++step) {
+    ASSERT_TRUE(ChildEndsAtInjectedExit([&] {
+      io_fault::Arm(step, io_fault::Action::Exit);
+      work();
+    })) << "step " << step;
+    check("after dying at step " + std::to_string(step));
+    Restore();
+  }
 }
 
 std::vector<std::uint8_t> ReadBytes(const std::string& path) {

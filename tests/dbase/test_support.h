@@ -59,6 +59,12 @@ class JournalTest : public ::testing::Test {
   // Remembers both files as they are now; Restore() writes them back.
   void Snapshot();
   void Restore() const;
+  // How many writes `work` makes, run once on the files (which are restored afterwards).
+  long long StepsOf(const std::function<void()>& work);
+  // Runs `work` in a child that dies at each of its first `steps` writes in turn; after each death
+  // `check` looks at the files (told when it died) and the snapshot is restored.
+  void DieAtEachStep(long long steps, const std::function<void()>& work,
+                     const std::function<void(const std::string& when)>& check);
 
   ScratchDir dir_;
   std::string path_ = dir_.File("transact.dbf");
