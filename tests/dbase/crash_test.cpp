@@ -10,6 +10,17 @@
 namespace dbase::test {
 namespace {
 
+// The table opens with exactly `rows` and an index that matches it.
+void ExpectTableHolds(const std::string& path, const std::string& mdxPath,
+                      const std::vector<JournalRow>& rows, const std::string& when) {
+  Table table;
+  table.SetCodePage(866);
+  ASSERT_NO_THROW(table.Open(path)) << when;
+  EXPECT_EQ(ReadRows(table), rows) << when;
+  table.Close();
+  ExpectIndexMatchesTable(path, mdxPath, when);
+}
+
 class PackCrashTest : public JournalTest {
  protected:
   PackCrashTest() : JournalTest(900) {}
@@ -37,14 +48,7 @@ class PackCrashTest : public JournalTest {
     table.Pack();
   }
 
-  void ExpectIntact(const std::string& when) {
-    Table table;
-    table.SetCodePage(866);
-    ASSERT_NO_THROW(table.Open(path_)) << when;
-    EXPECT_EQ(ReadRows(table), live_) << when;
-    table.Close();
-    ExpectIndexMatchesTable(path_, mdxPath_, when);
-  }
+  void ExpectIntact(const std::string& when) { ExpectTableHolds(path_, mdxPath_, live_, when); }
 
   long long StepsOfAPack() {
     return StepsOf([&] { PackNow(path_); });
@@ -103,14 +107,8 @@ class RebuildCrashTest : public JournalTest {
 TEST_F(RebuildCrashTest, ProcessDyingAtAnyStepLeavesAnIndexThatIsRebuilt) {
   const long long steps = StepsOf([&] { OpenNow(path_); });
   ASSERT_GE(steps, 3);
-  DieAtEachStep(steps, [&] { OpenNow(path_); }, [&](const std::string& when) {
-    Table table;
-    table.SetCodePage(866);
-    ASSERT_NO_THROW(table.Open(path_)) << when;
-    EXPECT_EQ(ReadRows(table), rows_) << when;
-    table.Close();
-    ExpectIndexMatchesTable(path_, mdxPath_, when);
-  });
+  DieAtEachStep(steps, [&] { OpenNow(path_); },
+                [&](const std::string& when) { ExpectTableHolds(path_, mdxPath_, rows_, when); });
 }
 
 // A rebuild that fails for lack of space does not stop reading: the records come from the table,
