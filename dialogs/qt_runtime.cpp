@@ -4,6 +4,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QPointer>
+#include <QScopedValueRollback>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTranslator>
@@ -161,10 +162,7 @@ void ProcessQtEvents() {
   if (app == nullptr || app->thread() != QThread::currentThread()) return;
   static bool inside = false;  // the application's thread only
   if (inside) return;
-  inside = true;
-  struct TLeave {
-    ~TLeave() { inside = false; }
-  } leave;
+  const QScopedValueRollback<bool> leave(inside, true);
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
@@ -183,8 +181,7 @@ void EnsureQtApplication() {
   if (QCoreApplication::instance()->thread() != QThread::currentThread())
     throw Exception(std::string(dialog_strings::SWrongThread));
   TReactorBridge::ForThisThread();
-  static const bool pumpRegistered = (SetExtraMessagePump(&ProcessQtEvents), true);
-  static_cast<void>(pumpRegistered);
+  [[maybe_unused]] static const bool pumpRegistered = (SetExtraMessagePump(&ProcessQtEvents), true);
 }
 
 bool QtApplicationStarted() { return Started(); }

@@ -433,7 +433,7 @@ void Reactor::DeferRelease(IUnknown* object) {
 void Reactor::RunDeferredReleases() {
   // A release that pumps messages (a teardown that waits) runs inside this loop: the releases it
   // would find are left to the loop, never nested under the object still being torn down.
-  if (procedureDepth_ > 0 || releasing_) return;
+  if (releases_.empty() || procedureDepth_ > 0 || releasing_) return;
   releasing_ = true;
   while (!releases_.empty()) {
     IUnknown* const object = releases_.front();
