@@ -14,7 +14,6 @@ target_link_options(morvikrk4400ip PRIVATE
 if(TAVO_DIALOGS)
   target_link_libraries(morvikrk4400ip PRIVATE dialogs)
   target_compile_definitions(morvikrk4400ip PRIVATE TAVO_WITH_DIALOGS=1)
-  set(TAVO_DRIVER_LIBRARY_TARGET morvikrk4400ip PARENT_SCOPE)
   # help_chm (defined with the dialogs) places help.chm beside the library.
   add_dependencies(morvikrk4400ip help_chm)
   # Qt must never be unloaded under a running application (its static registrations and threads
