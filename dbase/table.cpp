@@ -41,6 +41,19 @@ std::string UniqueTempPathFor(const std::string& path) {
   return path + suffix;
 }
 
+void WriteIndexFile(File& out, const std::string& tablePath, const DbfPrefix& prefix,
+                    const std::vector<IndexTag>& tags, std::span<const std::uint8_t> records) {
+  IndexImageInput input;
+  input.tableBaseName = BaseNameOf(tablePath);
+  input.languageDriver = prefix.languageDriver;
+  input.tags = tags;
+  input.records = records;
+  input.state = StateOf(prefix);
+  const std::vector<std::uint8_t> image = BuildIndexImage(input);
+  out.WriteAt(0, image.data(), image.size());
+  out.Sync();
+}
+
 }  // namespace detail
 
 using namespace detail;
