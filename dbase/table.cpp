@@ -133,7 +133,7 @@ void Table::ParseHeader(const std::vector<std::uint8_t>& head, std::uint64_t fil
       bytes = whole;
     }
   }
-  layout_ = TableLayout::ParseDefinition(path_, bytes, fileSize);
+  layout_ = TableLayout::Parse(path_, bytes, fileSize);
   recordCount_ = layout_.Prefix().recordCount;
   const int fromFile = CodePageFor(layout_.Prefix().languageDriver);
   codePage_ = &SharedCodePage(codePageSetting_ != 0 ? codePageSetting_ : fromFile);
