@@ -41,6 +41,14 @@ std::string UniqueTempPathFor(const std::string& path) {
   return path + suffix;
 }
 
+std::vector<IndexTag> ResolveTags(const std::string& path, const TableLayout& layout,
+                                  const std::vector<TagDefinition>& tags) {
+  std::vector<IndexTag> resolved;
+  for (const TagDefinition& tag : tags)
+    resolved.push_back(ResolveTag(path, layout, tag.name, tag.expression));
+  return resolved;
+}
+
 void WriteIndexFile(File& out, const std::string& tablePath, const DbfPrefix& prefix,
                     const std::vector<IndexTag>& tags, std::span<const std::uint8_t> records) {
   IndexImageInput input;
@@ -269,11 +277,7 @@ std::optional<MdxIndex> Table::LoadIndex() {
 }
 
 std::vector<IndexTag> Table::TagsForRebuild(const std::optional<MdxIndex>& index) const {
-  if (index) return index->Tags();
-  std::vector<IndexTag> tags;
-  for (const TagDefinition& tag : knownTags_)
-    tags.push_back(ResolveTag(path_, layout_, tag.name, tag.expression));
-  return tags;
+  return index ? index->Tags() : ResolveTags(path_, layout_, knownTags_);
 }
 
 // ---- the write lock ----

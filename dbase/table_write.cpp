@@ -98,9 +98,7 @@ bool Table::CreateTable(const std::string& path, const std::vector<FieldDef>& fi
   Close();
   const std::uint8_t driver = LanguageDriverFor(codePageSetting_);
   TableLayout layout = TableLayout::Define(path, fields, driver);
-  std::vector<IndexTag> indexTags;
-  for (const TagDefinition& tag : tags)
-    indexTags.push_back(ResolveTag(path, layout, tag.name, tag.expression));
+  const std::vector<IndexTag> indexTags = ResolveTags(path, layout, tags);
   FlagIndexed(layout, indexTags);
   // Refuse to replace a table that someone has open.
   File previous;
