@@ -250,7 +250,7 @@ void Table::OpenIndexFile() {
 void Table::OpenIndex(bool trustStamp) {
   const WriteScope lock(*this);  // under the lock: a rebuild elsewhere replaces the file
   RefreshCount();
-  const std::optional<MdxIndex> index = LoadIndex();
+  const std::optional<MdxIndex> index = LoadIndex(true);
   // Left behind by a crash or written by another program: rebuilt, never trusted.
   if (trustStamp && index && index->MatchesState(StateOf(layout_.Prefix()))) return;
   try {
@@ -264,9 +264,10 @@ void Table::OpenIndex(bool trustStamp) {
   }
 }
 
-std::optional<MdxIndex> Table::LoadIndex() {
+std::optional<MdxIndex> Table::LoadIndex(bool hasIndex) {
   try {
-    FollowIndexFile(true);
+    FollowIndexFile(hasIndex);
+    if (!hasIndex) return std::nullopt;
     return MdxIndex(mdx_, layout_);
   } catch (const Error& e) {
     const bool unreadable = e.Kind() == ErrorKind::Corrupt || e.Kind() == ErrorKind::Unsupported;

@@ -41,12 +41,10 @@ void Table::Pack() {
   if (writeDepth_ > 0) ThrowUsage(path_, "сжатие невозможно, пока держится блокировка записи");
   appending_ = false;
   RefreshCount();
-  std::vector<IndexTag> tags;
-  if (layout_.Prefix().hasIndex) {
-    tags = TagsForRebuild(LoadIndex());  // added or rebuilt by another holder, or missing
-  } else {
-    mdx_.Close();
-  }
+  const bool indexed = layout_.Prefix().hasIndex;
+  // Added or rebuilt by another holder, or missing.
+  const std::optional<MdxIndex> index = LoadIndex(indexed);
+  const std::vector<IndexTag> tags = indexed ? TagsForRebuild(index) : std::vector<IndexTag>();
   const std::vector<std::uint8_t> all = ReadRecords(recordCount_);
   const std::size_t recLen = layout_.RecordLength();
   std::vector<std::uint8_t> live;

@@ -206,12 +206,7 @@ void Table::Post() {
     const WriteScope lock(*this);
     DbfPrefix prefix = ReadPrefix();
     if (prefix.recordCount == 0xFFFFFFFFu) ThrowUsage(path_, "таблица заполнена");
-    std::optional<MdxIndex> index;
-    if (prefix.hasIndex) {
-      index = LoadIndex();
-    } else {
-      mdx_.Close();
-    }
+    std::optional<MdxIndex> index = LoadIndex(prefix.hasIndex);
     const std::uint32_t recno = prefix.recordCount + 1;
     std::vector<std::uint8_t> bytes(newRecord_);
     bytes.push_back(kEndOfFile);
