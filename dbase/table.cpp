@@ -283,19 +283,15 @@ std::vector<IndexTag> Table::TagsForRebuild(const std::optional<MdxIndex>& index
 
 // ---- the write lock ----
 
-Table::WriteScope::WriteScope(Table& table) : table_(table) { table_.LockWrite(); }
-
-Table::WriteScope::~WriteScope() { table_.UnlockWrite(); }
-
-void Table::LockWrite() {
-  RequireActive("WriteScope");
-  if (writeDepth_ == 0) dbf_.Lock(kWriteLock, LockMode::Exclusive, lockTimeout_);
-  ++writeDepth_;
+Table::WriteScope::WriteScope(Table& table) : table_(table) {
+  table.RequireActive("WriteScope");
+  if (table.writeDepth_ == 0) table.dbf_.Lock(kWriteLock, LockMode::Exclusive, table.lockTimeout_);
+  ++table.writeDepth_;
 }
 
-void Table::UnlockWrite() noexcept {
-  if (writeDepth_ == 0) return;  // closed meanwhile
-  if (--writeDepth_ == 0) dbf_.Unlock(kWriteLock);
+Table::WriteScope::~WriteScope() {
+  if (table_.writeDepth_ == 0) return;  // closed meanwhile
+  if (--table_.writeDepth_ == 0) table_.dbf_.Unlock(kWriteLock);
 }
 
 // ---- cursor ----

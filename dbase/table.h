@@ -156,8 +156,6 @@ class Table {
   void OpenIndexFile();
   // Rebuilds the index unless its stamp names the table's state (and trustStamp).
   void OpenIndex(bool trustStamp);
-  void LockWrite();
-  void UnlockWrite() noexcept;
   // The header's first bytes, checked against the lengths known since Open.
   DbfPrefix ReadPrefixLengths() const;
   // The same, also checked against the file size.
