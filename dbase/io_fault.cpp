@@ -62,16 +62,23 @@ void Step(const std::string& path) {
   ThrowIo(path, "запись (имитация сбоя)", ENOSPC);
 }
 
-void UseVirtualClock(bool on) {
+VirtualClock::VirtualClock() {
   gWaitedMicros = 0;
-  gVirtual = on;
+  gVirtual = true;
 }
 
-std::chrono::microseconds VirtualTimeWaited() { return std::chrono::microseconds(gWaitedMicros.load()); }
+VirtualClock::~VirtualClock() {
+  gWaitedMicros = 0;
+  gVirtual = false;
+}
+
+std::chrono::microseconds VirtualClock::Waited() const {
+  return std::chrono::microseconds(gWaitedMicros.load());
+}
 
 std::chrono::steady_clock::time_point Now() {
-  if (gVirtual) return std::chrono::steady_clock::time_point(VirtualTimeWaited());
-  return std::chrono::steady_clock::now();
+  if (!gVirtual) return std::chrono::steady_clock::now();
+  return std::chrono::steady_clock::time_point(std::chrono::microseconds(gWaitedMicros.load()));
 }
 
 void Pause(std::chrono::microseconds pause) {

@@ -28,9 +28,16 @@ long long Steps();
 // Called by the library before each modifying operation on `path`.
 void Step(const std::string& path);
 
-void UseVirtualClock(bool on);
-// Time paused in lock waits since the virtual clock was switched on.
-std::chrono::microseconds VirtualTimeWaited();
+// While it lives, lock waits pause no real time: Now() advances by the pauses instead.
+class VirtualClock {
+ public:
+  VirtualClock();
+  ~VirtualClock();
+  VirtualClock(const VirtualClock&) = delete;
+  VirtualClock& operator=(const VirtualClock&) = delete;
+  // Time paused in lock waits since this clock started.
+  std::chrono::microseconds Waited() const;
+};
 std::chrono::steady_clock::time_point Now();
 void Pause(std::chrono::microseconds pause);
 

@@ -41,6 +41,27 @@ std::string UniqueTempPathFor(const std::string& path) {
   return path + suffix;
 }
 
+std::vector<IndexTag> ResolveTags(const std::string& path, const TableLayout& layout,
+                                  const std::vector<TagDefinition>& tags) {
+  std::vector<IndexTag> resolved;
+  for (const TagDefinition& tag : tags)
+    resolved.push_back(ResolveTag(path, layout, tag.name, tag.expression));
+  return resolved;
+}
+
+void WriteIndexFile(File& out, const std::string& tablePath, const DbfPrefix& prefix,
+                    const std::vector<IndexTag>& tags, std::span<const std::uint8_t> records) {
+  IndexImageInput input;
+  input.tableBaseName = BaseNameOf(tablePath);
+  input.languageDriver = prefix.languageDriver;
+  input.tags = tags;
+  input.records = records;
+  input.state = StateOf(prefix);
+  const std::vector<std::uint8_t> image = BuildIndexImage(input);
+  out.WriteAt(0, image.data(), image.size());
+  out.Sync();
+}
+
 }  // namespace detail
 
 using namespace detail;
@@ -120,7 +141,7 @@ void Table::ParseHeader(const std::vector<std::uint8_t>& head, std::uint64_t fil
       bytes = whole;
     }
   }
-  layout_ = TableLayout::ParseDefinition(path_, bytes, fileSize);
+  layout_ = TableLayout::Parse(path_, bytes, fileSize);
   recordCount_ = layout_.Prefix().recordCount;
   const int fromFile = CodePageFor(layout_.Prefix().languageDriver);
   codePage_ = &SharedCodePage(codePageSetting_ != 0 ? codePageSetting_ : fromFile);
@@ -229,7 +250,7 @@ void Table::OpenIndexFile() {
 void Table::OpenIndex(bool trustStamp) {
   const WriteScope lock(*this);  // under the lock: a rebuild elsewhere replaces the file
   RefreshCount();
-  const std::optional<MdxIndex> index = LoadIndex();
+  const std::optional<MdxIndex> index = LoadIndex(true);
   // Left behind by a crash or written by another program: rebuilt, never trusted.
   if (trustStamp && index && index->MatchesState(StateOf(layout_.Prefix()))) return;
   try {
@@ -243,9 +264,10 @@ void Table::OpenIndex(bool trustStamp) {
   }
 }
 
-std::optional<MdxIndex> Table::LoadIndex() {
+std::optional<MdxIndex> Table::LoadIndex(bool hasIndex) {
   try {
-    FollowIndexFile(true);
+    FollowIndexFile(hasIndex);
+    if (!hasIndex) return std::nullopt;
     return MdxIndex(mdx_, layout_);
   } catch (const Error& e) {
     const bool unreadable = e.Kind() == ErrorKind::Corrupt || e.Kind() == ErrorKind::Unsupported;
@@ -256,28 +278,20 @@ std::optional<MdxIndex> Table::LoadIndex() {
 }
 
 std::vector<IndexTag> Table::TagsForRebuild(const std::optional<MdxIndex>& index) const {
-  if (index) return index->Tags();
-  std::vector<IndexTag> tags;
-  for (const TagDefinition& tag : knownTags_)
-    tags.push_back(ResolveTag(path_, layout_, tag.name, tag.expression));
-  return tags;
+  return index ? index->Tags() : ResolveTags(path_, layout_, knownTags_);
 }
 
 // ---- the write lock ----
 
-Table::WriteScope::WriteScope(Table& table) : table_(table) { table_.LockWrite(); }
-
-Table::WriteScope::~WriteScope() { table_.UnlockWrite(); }
-
-void Table::LockWrite() {
-  RequireActive("WriteScope");
-  if (writeDepth_ == 0) dbf_.Lock(kWriteLock, LockMode::Exclusive, lockTimeout_);
-  ++writeDepth_;
+Table::WriteScope::WriteScope(Table& table) : table_(table) {
+  table.RequireActive("WriteScope");
+  if (table.writeDepth_ == 0) table.dbf_.Lock(kWriteLock, LockMode::Exclusive, table.lockTimeout_);
+  ++table.writeDepth_;
 }
 
-void Table::UnlockWrite() noexcept {
-  if (writeDepth_ == 0) return;  // closed meanwhile
-  if (--writeDepth_ == 0) dbf_.Unlock(kWriteLock);
+Table::WriteScope::~WriteScope() {
+  if (table_.writeDepth_ == 0) return;  // closed meanwhile
+  if (--table_.writeDepth_ == 0) table_.dbf_.Unlock(kWriteLock);
 }
 
 // ---- cursor ----

@@ -156,8 +156,6 @@ class Table {
   void OpenIndexFile();
   // Rebuilds the index unless its stamp names the table's state (and trustStamp).
   void OpenIndex(bool trustStamp);
-  void LockWrite();
-  void UnlockWrite() noexcept;
   // The header's first bytes, checked against the lengths known since Open.
   DbfPrefix ReadPrefixLengths() const;
   // The same, also checked against the file size.
@@ -176,9 +174,10 @@ class Table {
   void RebuildIndex(const std::vector<IndexTag>& tags, std::uint32_t recordCount);
   // Closes the index when the table has none; reopens it when the path names another file.
   void FollowIndexFile(bool hasIndex);
-  // With the write lock held: the table's index, or nothing when its file is missing or unreadable
-  // and the known tags are to rebuild it (else that is an error).
-  std::optional<MdxIndex> LoadIndex();
+  // With the write lock held: the table's index, or nothing when the header marks none
+  // (`hasIndex` false; the index file is let go) or its file is missing or unreadable and the known
+  // tags are to rebuild it (else that is an error).
+  std::optional<MdxIndex> LoadIndex(bool hasIndex);
   // The tags to build the index with: those of `index`, else the known ones.
   std::vector<IndexTag> TagsForRebuild(const std::optional<MdxIndex>& index) const;
   // Packing (table_pack.cpp).

@@ -6,9 +6,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "dbase/file.h"
+#include "dbase/mdx_index.h"
+#include "dbase/table.h"
+#include "dbase/table_layout.h"
 
 namespace dbase::detail {
 
@@ -30,6 +35,16 @@ std::string BaseNameOf(const std::string& tablePath);
 std::string TempPathFor(const std::string& path);
 // A temporary file name beside `path` that no other program picks at the same time.
 std::string UniqueTempPathFor(const std::string& path);
+
+// `tags` resolved against the fields of the table at `path` (see ResolveTag).
+std::vector<IndexTag> ResolveTags(const std::string& path, const TableLayout& layout,
+                                  const std::vector<TagDefinition>& tags);
+
+// Builds the index of the table at `tablePath` with `tags` over `records` (prefix.recordCount of
+// them), writes it to `out` from offset 0 and flushes it, so that a later rename never names an
+// empty file.
+void WriteIndexFile(File& out, const std::string& tablePath, const DbfPrefix& prefix,
+                    const std::vector<IndexTag>& tags, std::span<const std::uint8_t> records);
 
 // Removes a temporary file unless the operation got far enough to rename it.
 class TempFileGuard {

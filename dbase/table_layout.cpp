@@ -185,25 +185,14 @@ TableLayout TableLayout::Define(const std::string& path, const std::vector<Field
   return layout;
 }
 
-TableLayout TableLayout::Parse(const std::string& path, std::span<const std::uint8_t> bytes,
-                               std::uint64_t fileSize) {
-  TableLayout layout = ParseDefinition(path, bytes, fileSize);
-  if (layout.prefix_.recordCount > layout.WholeRecords(fileSize)) {
-    ThrowCorrupt(path, "записей в заголовке (" + std::to_string(layout.prefix_.recordCount) +
-                           ") больше, чем помещается в файле");
-  }
-  return layout;
-}
-
 std::uint32_t TableLayout::WholeRecords(std::uint64_t fileSize) const {
   if (fileSize <= prefix_.headerLength || prefix_.recordLength == 0) return 0;
   const std::uint64_t whole = (fileSize - prefix_.headerLength) / prefix_.recordLength;
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(whole, 0xFFFFFFFFu));
 }
 
-TableLayout TableLayout::ParseDefinition(const std::string& path,
-                                         std::span<const std::uint8_t> bytes,
-                                         std::uint64_t fileSize) {
+TableLayout TableLayout::Parse(const std::string& path, std::span<const std::uint8_t> bytes,
+                               std::uint64_t fileSize) {
   if (fileSize < kDbfPrefixSize || bytes.size() < kDbfPrefixSize) {
     ThrowCorrupt(path, "файл короче заголовка таблицы");
   }

@@ -71,12 +71,10 @@ class TableLayout {
                             std::uint8_t languageDriver);
   // Decodes the header bytes of a file of `fileSize` bytes (`bytes` holds at least the whole
   // header, or all of a shorter file); throws ErrorKind::Corrupt naming `path` when they do not
-  // add up with each other or with the file size.
+  // add up with each other or with the file size. The file may hold fewer records than the header
+  // counts.
   static TableLayout Parse(const std::string& path, std::span<const std::uint8_t> bytes,
                            std::uint64_t fileSize);
-  // The same checks except that the file may hold fewer records than the header counts.
-  static TableLayout ParseDefinition(const std::string& path, std::span<const std::uint8_t> bytes,
-                                     std::uint64_t fileSize);
   // Complete records a file of `fileSize` bytes holds after the header.
   std::uint32_t WholeRecords(std::uint64_t fileSize) const;
 

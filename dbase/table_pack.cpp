@@ -41,12 +41,10 @@ void Table::Pack() {
   if (writeDepth_ > 0) ThrowUsage(path_, "сжатие невозможно, пока держится блокировка записи");
   appending_ = false;
   RefreshCount();
-  std::vector<IndexTag> tags;
-  if (layout_.Prefix().hasIndex) {
-    tags = TagsForRebuild(LoadIndex());  // added or rebuilt by another holder, or missing
-  } else {
-    mdx_.Close();
-  }
+  const bool indexed = layout_.Prefix().hasIndex;
+  // Added or rebuilt by another holder, or missing.
+  const std::optional<MdxIndex> index = LoadIndex(indexed);
+  const std::vector<IndexTag> tags = indexed ? TagsForRebuild(index) : std::vector<IndexTag>();
   const std::vector<std::uint8_t> all = ReadRecords(recordCount_);
   const std::size_t recLen = layout_.RecordLength();
   std::vector<std::uint8_t> live;
@@ -83,17 +81,9 @@ void Table::ReplaceFiles(const std::vector<std::uint8_t>& live, std::uint32_t li
   TempFileGuard indexGuard(indexed ? indexTemp : std::string());
   File index;
   if (indexed) {
-    IndexImageInput input;
-    input.tableBaseName = BaseNameOf(path_);
-    input.languageDriver = packed.Prefix().languageDriver;
-    input.tags = tags;
-    input.records = live;
-    input.state = StateOf(packed.Prefix());
-    const std::vector<std::uint8_t> image = BuildIndexImage(input);
     const mode_t mode = mdx_.IsOpen() ? mdx_.Mode() : dbf_.Mode();
     index = File(indexTemp, O_RDWR | O_CREAT | O_TRUNC, mode);
-    index.WriteAt(0, image.data(), image.size());
-    index.Sync();
+    WriteIndexFile(index, path_, packed.Prefix(), tags, live);
   }
   // Nobody else knows the new file yet, so this lock is granted at once; holders that open it
   // after the rename wait for it.

@@ -88,19 +88,6 @@ void RemoveIfAbandoned(const std::string& path, long pid) {
   }
 }
 
-// An empty index with `tags` for the new table, flushed to its temporary file `out`.
-void WriteNewIndex(const std::string& tablePath, File& out, const TableLayout& layout,
-                   const std::vector<IndexTag>& tags) {
-  IndexImageInput input;
-  input.tableBaseName = BaseNameOf(tablePath);
-  input.languageDriver = layout.Prefix().languageDriver;
-  input.tags = tags;
-  input.state = StateOf(layout.Prefix());
-  const std::vector<std::uint8_t> image = BuildIndexImage(input);
-  out.WriteAt(0, image.data(), image.size());
-  out.Sync();
-}
-
 }  // namespace
 
 // The table and its index are written to temporary files first, so that a failure leaves no table
@@ -111,9 +98,7 @@ bool Table::CreateTable(const std::string& path, const std::vector<FieldDef>& fi
   Close();
   const std::uint8_t driver = LanguageDriverFor(codePageSetting_);
   TableLayout layout = TableLayout::Define(path, fields, driver);
-  std::vector<IndexTag> indexTags;
-  for (const TagDefinition& tag : tags)
-    indexTags.push_back(ResolveTag(path, layout, tag.name, tag.expression));
+  const std::vector<IndexTag> indexTags = ResolveTags(path, layout, tags);
   FlagIndexed(layout, indexTags);
   // Refuse to replace a table that someone has open.
   File previous;
@@ -138,7 +123,7 @@ bool Table::CreateTable(const std::string& path, const std::vector<FieldDef>& fi
   File indexOut;
   if (!indexTags.empty()) {
     indexOut = CreateLockedTemp(indexTemp);
-    WriteNewIndex(path, indexOut, layout, indexTags);
+    WriteIndexFile(indexOut, path, layout.Prefix(), indexTags, {});
   }
   if (mode == CreateMode::IfMissing) {
     if (!LinkNewFile(temp, path)) return false;  // created by another program meanwhile
@@ -221,12 +206,7 @@ void Table::Post() {
     const WriteScope lock(*this);
     DbfPrefix prefix = ReadPrefix();
     if (prefix.recordCount == 0xFFFFFFFFu) ThrowUsage(path_, "таблица заполнена");
-    std::optional<MdxIndex> index;
-    if (prefix.hasIndex) {
-      index = LoadIndex();
-    } else {
-      mdx_.Close();
-    }
+    std::optional<MdxIndex> index = LoadIndex(prefix.hasIndex);
     const std::uint32_t recno = prefix.recordCount + 1;
     std::vector<std::uint8_t> bytes(newRecord_);
     bytes.push_back(kEndOfFile);
@@ -270,19 +250,12 @@ void Table::IndexAppended(std::uint32_t recno, const DbfPrefix& after,
 // when they next take the write lock (FollowIndexFile).
 void Table::RebuildIndex(const std::vector<IndexTag>& tags, std::uint32_t recordCount) {
   const std::vector<std::uint8_t> records = ReadRecords(recordCount);
-  IndexImageInput input;
-  input.tableBaseName = BaseNameOf(path_);
-  input.languageDriver = layout_.Prefix().languageDriver;
-  input.tags = tags;
-  input.records = records;
-  input.state = StateOf(layout_.Prefix());
-  input.state.recordCount = recordCount;
-  const std::vector<std::uint8_t> image = BuildIndexImage(input);
+  DbfPrefix prefix = layout_.Prefix();
+  prefix.recordCount = recordCount;
   const std::string temp = TempPathFor(mdxPath_);
   TempFileGuard guard(temp);
   File index(temp, O_RDWR | O_CREAT | O_TRUNC, mdx_.IsOpen() ? mdx_.Mode() : 0644);
-  index.WriteAt(0, image.data(), image.size());
-  index.Sync();  // a power failure must not leave the new name on an empty file
+  WriteIndexFile(index, path_, prefix, tags, records);  // flushed before the rename
   RenameFile(temp, mdxPath_);
   guard.Keep();
   index.SetPath(mdxPath_);

@@ -150,7 +150,6 @@ void TTransactBase::PackExisting(const std::string& fileName) {
 
 bool TTransactBase::CreateTable(const std::string& fileName) {
   try {
-    CloseGuard close(*FDbf);
     const bool wasExclusive = FDbf->Exclusive();
     FDbf->SetExclusive(true);
     if (!FDbf->CreateTable(fileName, JournalFields(), dbase::CreateMode::IfMissing, JournalTags())) {

@@ -85,11 +85,10 @@ TEST_F(Journal, AnEventTheJournalCannotTakeIsStillHandedOnPromptly) {
   ConnectTo({"127.0.0.2"});
   dbase::Table holder;
   holder.Open(Table().string());  // opens it shared; the journal, which made it, holds it exclusively
-  dbase::io_fault::UseVirtualClock(true);
+  const dbase::io_fault::VirtualClock clock;
   Send(CardEvent("00A1B2C3"), 5);
   Settle();
-  const auto waited = dbase::io_fault::VirtualTimeWaited();
-  dbase::io_fault::UseVirtualClock(false);
+  const auto waited = clock.Waited();
   ASSERT_EQ(events.size(), 5u);
   EXPECT_EQ(events[4].Card, "00A1B2C3");
   EXPECT_GE(waited, 5 * TTransactBase::kLockWait);  // every one of the five waited

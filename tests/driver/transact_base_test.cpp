@@ -308,10 +308,9 @@ TEST_F(Journal, TheCreatorOpensExclusivelyAndReportsABusyTableAfterItsWait) {
       {[&] { journal_.PrepareTable(); }, dbase::Table::kDefaultLockTimeout},
   };
   for (const auto& [call, wait] : calls) {
-    dbase::io_fault::UseVirtualClock(true);
+    const dbase::io_fault::VirtualClock clock;
     EXPECT_THROW(call(), dbase::Error);
-    const auto waited = dbase::io_fault::VirtualTimeWaited();
-    dbase::io_fault::UseVirtualClock(false);
+    const auto waited = clock.Waited();
     EXPECT_GE(waited, wait);
     EXPECT_LE(waited, wait + 100ms);
     EXPECT_FALSE(journal_.Dbf().Active());
@@ -461,20 +460,20 @@ TEST_F(Journal, AnotherAppenderWaitsForTheWholeAppendSoTheCapacityHolds) {
   first.AddEvent(Ev("1", At(1, 0, 1, 0)));
   const long long deletion = dbase::io_fault::Steps();  // the last write marks the oldest deleted
   bool secondBusy = false;
-  dbase::io_fault::UseVirtualClock(true);
-  dbase::io_fault::RunAt(deletion, [&] {
-    try {
-      second.AddEvent(Ev("2", At(1, 0, 2, 0)));
-    } catch (const dbase::Error& e) {
-      secondBusy = e.Kind() == dbase::ErrorKind::Busy;
-    }
-  });
-  first.AddEvent(Ev("1", At(1, 0, 3, 0)));
-  const auto waited = dbase::io_fault::VirtualTimeWaited();
-  dbase::io_fault::Disarm();
-  dbase::io_fault::UseVirtualClock(false);
+  {
+    const dbase::io_fault::VirtualClock clock;
+    dbase::io_fault::RunAt(deletion, [&] {
+      try {
+        second.AddEvent(Ev("2", At(1, 0, 2, 0)));
+      } catch (const dbase::Error& e) {
+        secondBusy = e.Kind() == dbase::ErrorKind::Busy;
+      }
+    });
+    first.AddEvent(Ev("1", At(1, 0, 3, 0)));
+    dbase::io_fault::Disarm();
+    EXPECT_GE(clock.Waited(), TTransactBase::kLockWait);
+  }
   EXPECT_TRUE(secondBusy);
-  EXPECT_GE(waited, TTransactBase::kLockWait);
   EXPECT_EQ(LiveCount(), 3);
 }
 
