@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/seq_window.h"
+
 class TController {
  public:
   static constexpr std::array<std::uint8_t, 10> kDefaultConfig = {0x83, 0x94, 0x8A, 0x8A, 0x80,
@@ -38,7 +40,10 @@ class TController {
   std::string IPAddr;
   bool Online = false;
   std::uint8_t SendSeq = 0;
-  std::uint8_t RecvSeq = 255;  // 255: nothing accepted yet
+  // The numbers of the frames accepted from the controller; RecvSeq() is the newest (255 before
+  // any, though "nothing accepted yet" is a state of its own, see TSeqWindow).
+  TSeqWindow Received;
+  std::uint8_t RecvSeq() const noexcept { return Received.Last(); }
   std::uint16_t Status = 0;
   bool Replied = false;
   std::array<std::uint8_t, 10> Config = kDefaultConfig;

@@ -139,14 +139,6 @@ int TMorvikNetDevice::CheckAndFind(std::string_view ID, TController*& Controller
   return Controller ? kOk : kErrControllerNotListed;
 }
 
-bool TMorvikNetDevice::IsNewSeq(std::uint8_t n, std::uint8_t last) noexcept {
-  if (last == 255) return n < 255;
-  // Serial-number order: n lies in the half of the circle ahead of last. A plain n > last would
-  // take a stale number from before a wrap as new and drop every number after the wrap.
-  const auto ahead = static_cast<std::uint8_t>(n - last);
-  return ahead >= 1 && ahead <= 127;
-}
-
 // --- command transaction -------------------------------------------------------------------------
 
 int TMorvikNetDevice::SendFrame(TController& Controller, std::string_view Data, std::uint8_t Code,
@@ -243,8 +235,9 @@ int TMorvikNetDevice::ReceiveFromController(TReceivedFrame& Frame, TController*&
     Controller = Controllers.FindByIP(Frame.Host);
     if (!Controller) return kErrControllerNotListed;
     if ((code = SendAck(Frame.Host, Frame.Seq, Frame.Crc)) != kOk) return code;
-    if (Frame.Code == frames::kHello || IsNewSeq(Frame.Seq, Controller->RecvSeq)) {
-      Controller->RecvSeq = Frame.Seq;
+    const bool announcement = Frame.Code == frames::kHello;
+    if (announcement || Controller->Received.IsNewSeq(Frame.Seq)) {
+      Controller->Received.Accept(Frame.Seq, announcement);
       return kOk;
     }
     code = kErrProtocol;  // a repeat: acknowledged, not handled; look at the next datagram

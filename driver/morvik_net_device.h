@@ -6,9 +6,10 @@
 // - Connect opens both channels and waits until every listed controller has announced itself.
 // - Every command is one acknowledged transaction of up to three attempts on the command channel,
 //   each attempt with a new sequence number; the command set lives in morvik_commands.cpp.
-// - Frames from listed controllers are acknowledged, then accepted only with a new sequence number
-//   (an announcement always); events go to the journal and then to OnEvent. The layouts of
-//   commands, events and status replies live in link_messages.h; the device moves datagrams.
+// - Frames from listed controllers are acknowledged, then accepted only with a number not accepted
+//   before (TSeqWindow; an announcement always); events go to the journal and then to OnEvent.
+//   The layouts of commands, events and status replies live in link_messages.h; the device moves
+//   datagrams.
 // - Every online controller is polled on a timer; a failed poll marks it offline until its next
 //   announcement.
 // All on the thread that made the device; waits pump messages (Connect and RequestStatus only the
@@ -85,11 +86,6 @@ class TMorvikNetDevice {
   int SetDateTime(std::string_view ID, TDateTime DateTime);
   int SetMode(std::string_view ID, std::uint8_t Mode);  // 0..5, else 1004
   int WriteConfig(TController& Controller);
-
-  // Sequence rule: n is new when it is 1 to 127 ahead of last, counting modulo 256; after 255
-  // (the start value, "nothing received yet", and also the number just before the wrap) anything
-  // below 255.
-  static bool IsNewSeq(std::uint8_t n, std::uint8_t last) noexcept;
 
   bool Busy() const noexcept { return FBusy; }
   bool Connected() const noexcept { return FConnected; }

@@ -14,7 +14,8 @@ TEST(Controller, NewControllerState) {
   EXPECT_EQ(c.IPAddr, "192.168.1.20");
   EXPECT_FALSE(c.Online);
   EXPECT_EQ(c.SendSeq, 0);
-  EXPECT_EQ(c.RecvSeq, 255);
+  EXPECT_EQ(c.RecvSeq(), 255);
+  EXPECT_TRUE(c.Received.Empty());
   EXPECT_EQ(c.Status, 0);
   EXPECT_FALSE(c.Replied || c.EntranceControl || c.ExitControl);
   EXPECT_EQ(c.ConfigToHex(), "83948A8A8081C29C8E88");
@@ -139,6 +140,54 @@ TEST(ControllerXml, FormOfTheText) {
       << text;
 }
 
+// The frames a controller sends, in the order they reach the device: each step is a number, whether
+// it is an announcement (always taken), whether it is new, and RecvSeq afterwards.
+struct SeqStep {
+  int n;
+  bool announcement;
+  bool isNew;
+  int last;
+};
+
+void RunSeqScript(const char* name, std::initializer_list<SeqStep> steps) {
+  TSeqWindow window;
+  int i = 0;
+  for (const SeqStep& s : steps) {
+    const auto n = static_cast<std::uint8_t>(s.n);
+    if (!s.announcement) {
+      EXPECT_EQ(window.IsNewSeq(n), s.isNew) << name << ", step " << i << ": " << s.n;
+    }
+    if (s.announcement || s.isNew) window.Accept(n, s.announcement);
+    EXPECT_EQ(window.Last(), s.last) << name << ", step " << i;
+    ++i;
+  }
+}
+
+TEST(SeqWindow, NewNumbersRepeatsAndReannouncements) {
+  constexpr bool A = true, F = false;  // announcement or not
+  RunSeqScript("nothing accepted yet: any number, 255 too",
+               {{255, F, true, 255}, {255, F, false, 255}, {0, F, true, 0}});
+  RunSeqScript("1 to 127 ahead are new, the rest only when not taken",
+               {{5, F, true, 5}, {6, F, true, 6}, {6, F, false, 6}, {5, F, false, 6}, {4, F, true, 6},
+                {4, F, false, 6}, {133, F, true, 133}, {5, F, false, 133}, {6, F, false, 133},
+                {134, F, true, 134}});
+  RunSeqScript("through 255 to 0",
+               {{253, A, true, 253}, {254, F, true, 254}, {255, F, true, 255}, {0, F, true, 0},
+                {1, F, true, 1}, {254, F, false, 1}, {255, F, false, 1}, {0, F, false, 1}});
+  RunSeqScript("a frame overtaken by an announcement is still taken once",
+               {{20, A, true, 20}, {22, A, true, 22}, {21, F, true, 22}, {21, F, false, 22},
+                {23, F, true, 23}});
+  RunSeqScript("an announcement numbered 255 does not reopen taken numbers",
+               {{249, A, true, 249}, {250, F, true, 250}, {255, A, true, 255}, {250, F, false, 255},
+                {0, F, true, 0}, {250, F, false, 0}});
+  RunSeqScript("a controller that starts again at 0",
+               {{1, A, true, 1}, {2, F, true, 2}, {100, F, true, 100}, {2, F, false, 100}, {0, A, true, 0},
+                {1, F, true, 1}, {2, F, true, 2}, {100, F, true, 100}});
+  RunSeqScript("numbers passed by two moves of 120 are forgotten",
+               {{10, F, true, 10}, {130, F, true, 130}, {10, F, false, 130}, {250, F, true, 250},
+                {114, F, true, 114}, {10, F, true, 114}});
+}
+
 TEST(ControllerXml, RoundTripKeepsEverythingAndResetsLinkState) {
   TControllers list;
   TController* a = list.AddNew("192.168.0.10");
@@ -147,7 +196,7 @@ TEST(ControllerXml, RoundTripKeepsEverythingAndResetsLinkState) {
   a->ExitControl = true;
   a->Online = true;
   a->SendSeq = 9;
-  a->RecvSeq = 3;
+  a->Received.Accept(3);
   a->Status = 0x1234;
   TController* b = list.AddEmpty();  // empty identifier and name
   b->EntranceControl = true;
@@ -164,7 +213,7 @@ TEST(ControllerXml, RoundTripKeepsEverythingAndResetsLinkState) {
   EXPECT_TRUE(x.ExitControl);
   EXPECT_FALSE(x.Online);
   EXPECT_EQ(x.SendSeq, 0);
-  EXPECT_EQ(x.RecvSeq, 255);
+  EXPECT_TRUE(x.Received.Empty());
   EXPECT_EQ(x.Status, 0);
   const TController& y = *back.GetItem(1);
   EXPECT_EQ(y.ID, "");

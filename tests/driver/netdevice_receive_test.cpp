@@ -1,5 +1,7 @@
 // The receive path of the network device: acknowledgement, the sequence rule, events, wrapped
 // messages, and what a failure while handling a datagram leaves behind.
+#include <optional>
+
 #include "driver/link_frames.h"
 #include "tests/driver/netdevice_test_support.h"
 
@@ -41,7 +43,7 @@ class Receive : public NetDeviceTest {
     ASSERT_TRUE(PumpUntil([&] { return sim.Stats("127.0.0.2").queued == 0; }));
     PumpFor(20ms);
   }
-  std::uint8_t RecvSeq() const { return device.Controllers[0]->RecvSeq; }
+  std::uint8_t RecvSeq() const { return device.Controllers[0]->RecvSeq(); }
 };
 
 // The layouts themselves are checked in the link message tests; here, that what a controller
@@ -156,40 +158,54 @@ TEST_F(Receive, OldNumbersAreRepeatsAndTheWrapAfter255IsAccepted) {
   Settle();
   EXPECT_EQ(events.size(), 7u);
   EXPECT_EQ(sim.Stats("127.0.0.2").eventsAcked, 8);
-  // After an announcement numbered 255, another 255 is not new but 254 is.
+  // An announcement numbered 255 is not "nothing received yet": 254, taken before, stays taken.
   Control("127.0.0.2", [](ctrlsim::SimController& c) {
     c.SetNextSeq(255);
     c.AnnounceNow();
   });
   ASSERT_TRUE(PumpUntil([&] { return RecvSeq() == 255; }));
-  Control("127.0.0.2", [](ctrlsim::SimController& c) { c.SetNextSeq(255); });
-  Queue(Event(4, 6, 1, 1, 1, 1));
-  Settle();
-  EXPECT_EQ(events.size(), 7u);
   Control("127.0.0.2", [](ctrlsim::SimController& c) { c.SetNextSeq(254); });
   Queue(Event(4, 6, 1, 1, 1, 1));
   Settle();
-  EXPECT_EQ(events.size(), 8u);
+  EXPECT_EQ(events.size(), 7u);
+  EXPECT_EQ(sim.Stats("127.0.0.2").eventsAcked, 9);
 }
 
-// A controller re-links while a frame from before the wrap is still being repeated: the device
-// had handled that frame (its acknowledgement was lost) and must neither hand it on again nor let
-// its number hide the frames that follow the announcement.
-TEST_F(Receive, AStaleFrameRepeatedOverAReannouncementAfterTheWrapIsHandledOnce) {
+// A controller re-links while one of its frames is pending: the frame never reached the device, or
+// the device took it and its acknowledgement was lost. The announcement takes the next number (or
+// one of its own) and the pending frame is repeated with its old number after it. Either way every
+// event reaches the host and the journal exactly once.
+struct Reannouncement {
+  const char* name;
+  std::uint8_t announcedAt;              // the announcement before the pending frame
+  bool frameLost;                        // else its acknowledgement is lost
+  std::optional<std::uint8_t> relinkAt;  // the re-announcement's number; else the next one
+};
+
+void PrintTo(const Reannouncement& r, std::ostream* os) { *os << r.name; }
+
+class ReceiveOverReannouncement : public Receive, public ::testing::WithParamInterface<Reannouncement> {};
+
+TEST_P(ReceiveOverReannouncement, EveryEventIsHandledOnce) {
+  const Reannouncement& p = GetParam();
   const int announcementsAcked = sim.Stats("127.0.0.2").announcementsAcked;
-  Control("127.0.0.2", [](ctrlsim::SimController& c) {
-    c.SetNextSeq(252);
+  Control("127.0.0.2", [&](ctrlsim::SimController& c) {
+    c.SetNextSeq(p.announcedAt);
     c.AnnounceNow();
   });
   ASSERT_TRUE(PumpUntil([&] { return sim.Stats("127.0.0.2").announcementsAcked > announcementsAcked; }));
-  Control("127.0.0.2", [](ctrlsim::SimController& c) {
-    c.LoseAcks(1);
-    c.QueueEvent(Event(4, 6, 1, 1, 1, 0));  // number 253
+  const int sent = sim.Stats("127.0.0.2").framesSent;
+  Control("127.0.0.2", [&](ctrlsim::SimController& c) {
+    if (p.frameLost) c.LoseFrames(1);
+    else c.LoseAcks(1);
+    c.QueueEvent(Event(4, 6, 1, 1, 1, 0));
   });
-  ASSERT_TRUE(PumpUntil([&] { return events.size() == 1; }));
-  Control("127.0.0.2", [](ctrlsim::SimController& c) {
-    c.SetNextSeq(1);
-    c.Relink();  // announcement number 1; 253 is repeated once the device has answered it
+  ASSERT_TRUE(PumpUntil([&] {
+    return p.frameLost ? sim.Stats("127.0.0.2").framesSent > sent : events.size() == 1;
+  }));
+  Control("127.0.0.2", [&](ctrlsim::SimController& c) {
+    if (p.relinkAt) c.SetNextSeq(*p.relinkAt);
+    c.Relink();
     for (int second = 1; second <= 3; ++second) c.QueueEvent(Event(4, 6, 1, 1, 1, second));
   });
   Settle();
@@ -198,10 +214,21 @@ TEST_F(Receive, AStaleFrameRepeatedOverAReannouncementAfterTheWrapIsHandledOnce)
   device.Journal().GetEvents({}, journalled, At(2000, 1, 1), At(2100, 1, 1));
   for (const TEvents* delivered : {&events, &journalled}) {
     ASSERT_EQ(delivered->size(), 4u);
-    for (int second = 0; second <= 3; ++second) EXPECT_EQ((*delivered)[second].EDate, At(2025, 6, 1, 1, 1, second));
+    for (int second = 0; second <= 3; ++second) {
+      EXPECT_EQ((*delivered)[second].EDate, At(2025, 6, 1, 1, 1, second));
+    }
   }
-  EXPECT_EQ(RecvSeq(), 4);
+  const int nextSeq = sim.Inspect("127.0.0.2", [](const ctrlsim::SimController& c) { return c.NextSeq(); });
+  EXPECT_EQ(RecvSeq(), static_cast<std::uint8_t>(nextSeq - 1));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Seq, ReceiveOverReannouncement,
+    ::testing::Values(Reannouncement{"FrameLostAnnouncementTakesTheNextNumber", 20, true, std::nullopt},
+                      Reannouncement{"FrameLostAnnouncementTakes255", 253, true, std::nullopt},
+                      Reannouncement{"AckLostAnnouncementAfterTheWrap", 252, false, 1},
+                      Reannouncement{"AckLostAnnouncementNumbered255", 249, false, 255}),
+    [](const ::testing::TestParamInfo<Reannouncement>& info) { return std::string(info.param.name); });
 
 TEST_F(Receive, AcknowledgementFramesOnTheEventChannelAreAcknowledgedAndIgnored) {
   // 9-byte acknowledgements of the controller's own, sent as sequenced datagrams; the device's
