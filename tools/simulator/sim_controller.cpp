@@ -108,6 +108,7 @@ void SimController::Answer(Reply reply, std::uint8_t seq, std::uint8_t crc, cons
 void SimController::Apply(const ReceivedCommand& command, Clock::time_point now) {
   if (command.name == "HelloAnswer") {
     linked_ = true;
+    if (!queue_.empty() && queue_.front().attempts > 0) queue_.front().sentAt = {};  // repeat it now
   } else if (command.name == "StatusRequest") {
     const std::string data = StatusData(options_.status, statusLength_);
     QueueFrame(wrapStatus_ ? frames::kWrapped : frames::kStatusReply, data);
@@ -232,6 +233,10 @@ void SimController::FallBackToAnnouncing(Clock::time_point now) {
 
 void SimController::SendToDevice(std::string_view frame) {
   ++stats_.framesSent;
+  if (framesToLose_ > 0) {
+    --framesToLose_;
+    return;
+  }
   eventSocket_.SendTo(frame, options_.deviceAddress, options_.deviceEventPort);
 }
 

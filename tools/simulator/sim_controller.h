@@ -2,7 +2,7 @@
 // driver answers, acknowledges commands (or misbehaves as told), sends events, status replies and
 // goodbye one frame at a time (each repeated with the same number until acknowledged), and falls
 // back to announcing when the driver stops polling (a pending frame keeps its number and is repeated
-// once linked again). Not thread-safe: Simulator serialises it.
+// as soon as it is linked again). Not thread-safe: Simulator serialises it.
 #pragma once
 
 #include <chrono>
@@ -94,6 +94,7 @@ class SimController {
   // Falls back to announcing now, as after poll silence; a pending frame keeps its number.
   void Relink();
   void LoseAcks(int count) { acksToLose_ = count; }  // the next count datagrams on the event port
+  void LoseFrames(int count) { framesToLose_ = count; }  // the next count datagrams to the device
   void SetRecording(bool on) { recording_ = on; }
   void SetPollSilence(Millis silence) { options_.pollSilence = silence; }
   // Runs after every command the controller took (acknowledged and applied), under the
@@ -157,6 +158,7 @@ class SimController {
   bool duplicates_ = false;
   bool recording_ = true;
   int acksToLose_ = 0;
+  int framesToLose_ = 0;
   std::size_t statusLength_ = 15;
   bool wrapStatus_ = false;
   Millis statusDelay_{0};
