@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <numeric>
 
 #include "dbase/error.h"
@@ -332,15 +333,17 @@ bool MdxIndex::ValidPage(std::uint32_t page) const {
          std::uint64_t{page} + mdx::kPagesPerBlock <= pageCount_;
 }
 
-bool MdxIndex::ReadNode(std::uint32_t page, const TagState& tag, std::size_t keyLength,
-                        mdx::Node& node) const {
+bool MdxIndex::ReadNode(std::size_t t, std::uint32_t page, const mdx::NodePlace& place,
+                        std::uint32_t maxRecord, mdx::Node& node) const {
   if (!ValidPage(page)) return false;
+  const TagState& tag = tags_[t];
   Block block;
   const std::size_t got =
       file_->ReadSomeAt(std::uint64_t{page} * mdx::kPageSize, block.data(), block.size());
   if (got != block.size()) return false;
-  if (!node.Decode(block, keyLength, tag.itemLength, tag.leafCapacity)) return false;
-  return node.IsLeaf() || ValidPage(node.extra);
+  if (!node.Decode(block, tagDefs_[t].keyLength, tag.itemLength, tag.leafCapacity)) return false;
+  if (!node.IsLeaf() && !ValidPage(node.extra)) return false;
+  return node.FitsPlace(place, !tag.hasKeys, maxRecord);
 }
 
 void MdxIndex::WriteNode(std::uint32_t page, const TagState& tag, std::size_t keyLength,
@@ -393,9 +396,11 @@ bool MdxIndex::InsertKey(std::size_t t, const std::string& key, std::uint32_t re
   const std::size_t keyLength = tagDefs_[t].keyLength;
   std::vector<PathStep> path;
   std::uint32_t page = tag.root;
+  mdx::NodePlace place;
   mdx::Node node;
   for (int depth = 0;; ++depth) {
-    if (depth > kMaxDepth || !ReadNode(page, tag, keyLength, node)) return false;
+    // Every record already in the tree comes before this one.
+    if (depth > kMaxDepth || !ReadNode(t, page, place, recno - 1, node)) return false;
     if (node.IsLeaf()) break;
     // First separator strictly greater than the key, so that the key lands after its equals.
     const auto it =
@@ -403,6 +408,7 @@ bool MdxIndex::InsertKey(std::size_t t, const std::string& key, std::uint32_t re
                          [](const std::string& k, const mdx::Entry& e) { return k < e.key; });
     const auto index = static_cast<std::size_t>(it - node.entries.begin());
     const std::uint32_t child = it == node.entries.end() ? node.extra : it->pointer;
+    place = node.ChildPlace(place, index);
     path.push_back({page, std::move(node), index});
     page = child;
   }
@@ -489,17 +495,17 @@ void MdxIndex::ForEachKey(std::size_t t,
                           const std::function<void(std::string_view, std::uint32_t)>& visit) const {
   int leafDepth = -1;
   std::size_t budget = pageCount_ / mdx::kPagesPerBlock;  // no node can be visited twice
-  WalkNode(t, tags_.at(t).root, 0, leafDepth, budget, visit);
+  WalkNode(t, tags_.at(t).root, mdx::NodePlace(), 0, leafDepth, budget, visit);
 }
 
-void MdxIndex::WalkNode(std::size_t t, std::uint32_t page, int depth, int& leafDepth,
-                        std::size_t& budget,
+void MdxIndex::WalkNode(std::size_t t, std::uint32_t page, const mdx::NodePlace& place, int depth,
+                        int& leafDepth, std::size_t& budget,
                         const std::function<void(std::string_view, std::uint32_t)>& visit) const {
   const std::string& path = file_->Path();
   mdx::Node node;
   if (depth > kMaxDepth || budget == 0) ThrowCorrupt(path, "петля в дереве индекса");
   --budget;
-  if (!ReadNode(page, tags_[t], tagDefs_[t].keyLength, node)) {
+  if (!ReadNode(t, page, place, std::numeric_limits<std::uint32_t>::max(), node)) {
     ThrowCorrupt(path, "неверный узел индекса на странице " + std::to_string(page));
   }
   if (node.IsLeaf()) {
@@ -509,9 +515,12 @@ void MdxIndex::WalkNode(std::size_t t, std::uint32_t page, int depth, int& leafD
     for (const mdx::Entry& e : node.entries) visit(e.key, e.pointer);
     return;
   }
-  for (const mdx::Entry& e : node.entries)
-    WalkNode(t, e.pointer, depth + 1, leafDepth, budget, visit);
-  WalkNode(t, node.extra, depth + 1, leafDepth, budget, visit);
+  for (std::size_t i = 0; i < node.entries.size(); ++i) {
+    WalkNode(t, node.entries[i].pointer, node.ChildPlace(place, i), depth + 1, leafDepth, budget,
+             visit);
+  }
+  WalkNode(t, node.extra, node.ChildPlace(place, node.entries.size()), depth + 1, leafDepth,
+           budget, visit);
 }
 
 }  // namespace dbase

@@ -86,11 +86,12 @@ class MdxIndex {
 
   // Adds `record` (record number `recno`, above every record already in the tags) to every tag
   // and stamps the index with `after`. Returns false, having left the stamp "updating", when the
-  // tree turns out to be damaged; the caller then rebuilds the whole file.
+  // tree turns out to be damaged (a node on the key's way down that cannot be one there, such as
+  // a zeroed block); the caller then rebuilds the whole file.
   bool Append(std::uint32_t recno, std::span<const std::uint8_t> record, const TableState& after);
 
   // Walks one tag's keys in order. Throws ErrorKind::Corrupt when the tree is damaged (bad page,
-  // loop, mixed depths, over-full node).
+  // loop, mixed depths, over-full node, a node that cannot be one where it is).
   void ForEachKey(
       std::size_t tag,
       const std::function<void(std::string_view key, std::uint32_t recno)>& visit) const;
@@ -115,8 +116,10 @@ class MdxIndex {
 
   void ReadTag(std::size_t slot, const TableLayout& table);
   bool ValidPage(std::uint32_t page) const;
-  bool ReadNode(std::uint32_t page, const TagState& tag, std::size_t keyLength,
-                mdx::Node& node) const;
+  // False when the block at `page` cannot be a node of tag `t` at `place`, its leaves naming
+  // records 1..maxRecord (mdx::Node::FitsPlace).
+  bool ReadNode(std::size_t t, std::uint32_t page, const mdx::NodePlace& place,
+                std::uint32_t maxRecord, mdx::Node& node) const;
   void WriteNode(std::uint32_t page, const TagState& tag, std::size_t keyLength,
                  const mdx::Node& node);
   std::uint32_t AllocateBlock();
@@ -125,7 +128,8 @@ class MdxIndex {
                     std::uint32_t leafPage);
   void WriteTagHeader(const TagState& tag);
   void WriteFileHeader(const TableState& state, bool updating);
-  void WalkNode(std::size_t tag, std::uint32_t page, int depth, int& leafDepth, std::size_t& budget,
+  void WalkNode(std::size_t tag, std::uint32_t page, const mdx::NodePlace& place, int depth,
+                int& leafDepth, std::size_t& budget,
                 const std::function<void(std::string_view, std::uint32_t)>& visit) const;
 
   File* file_;

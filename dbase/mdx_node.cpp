@@ -33,6 +33,30 @@ bool Node::Decode(const Block& block, std::size_t keyLength, std::size_t itemLen
   return true;
 }
 
+bool Node::FitsPlace(const NodePlace& place, bool mayBeEmpty, std::uint32_t maxRecord) const {
+  if (entries.empty()) return mayBeEmpty && place.root && IsLeaf();
+  const Entry* previous = nullptr;
+  for (const Entry& e : entries) {
+    if (e.key < place.low || (place.bounded && e.key > place.high)) return false;
+    if (IsLeaf() && (e.pointer == 0 || e.pointer > maxRecord)) return false;
+    if (previous != nullptr && (e.key < previous->key || (IsLeaf() && e.key == previous->key &&
+                                                          e.pointer <= previous->pointer))) {
+      return false;
+    }
+    previous = &e;
+  }
+  return true;
+}
+
+NodePlace Node::ChildPlace(const NodePlace& place, std::size_t child) const {
+  NodePlace below;
+  below.root = false;
+  below.low = child == 0 ? place.low : entries[child - 1].key;
+  below.bounded = child < entries.size() || place.bounded;
+  if (below.bounded) below.high = child < entries.size() ? entries[child].key : place.high;
+  return below;
+}
+
 void Node::Encode(Block& block, std::size_t keyLength, std::size_t itemLength) const {
   block.fill(0);
   Store32(block.data(), static_cast<std::uint32_t>(entries.size()));

@@ -38,6 +38,15 @@ struct Entry {
   std::string key;  // exactly key length bytes
 };
 
+// Where a node sits in its tree: the keys its parents' separators allow it (each at least `low`
+// and, when `bounded`, at most `high`) and whether it is the root.
+struct NodePlace {
+  std::string low;  // "" allows every key
+  std::string high;
+  bool bounded = false;
+  bool root = true;
+};
+
 struct Node {
   std::vector<Entry> entries;
   std::uint32_t extra = 0;  // last child of an interior node; 0 for a leaf
@@ -46,6 +55,13 @@ struct Node {
   // Returns false when the block cannot be a node for this item length and capacity.
   bool Decode(const Block& block, std::size_t keyLength, std::size_t itemLength,
               std::size_t maxKeys);
+  // False for what no tree holds at `place` (an all-zero block, say): no entries, unless this is
+  // the root leaf of a tag without keys (`mayBeEmpty`); keys descending or outside the place's
+  // range; equal keys of a leaf not by ascending record number; a leaf's record number 0 or above
+  // `maxRecord`.
+  bool FitsPlace(const NodePlace& place, bool mayBeEmpty, std::uint32_t maxRecord) const;
+  // The place of child `child` (entries.size() for the extra pointer) below this node at `place`.
+  NodePlace ChildPlace(const NodePlace& place, std::size_t child) const;
   // A whole block, zero after the last entry (and after the extra pointer).
   void Encode(Block& block, std::size_t keyLength, std::size_t itemLength) const;
 };

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <map>
 #include <sstream>
 
 #include "dbase/table.h"
@@ -29,16 +28,6 @@ std::string Json(const std::string& text) {
     }
   }
   return out + "\"";
-}
-
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  char buf[4];
-  for (const unsigned char c : bytes) {
-    std::snprintf(buf, sizeof buf, "%02x", c);
-    out += buf;
-  }
-  return out;
 }
 
 // Cuts the table's last record short and removes its index, as a power cut may leave them, then
@@ -106,24 +95,6 @@ TEST_F(ReadersTest, PythonReadersSeeFieldsRecordsDeletionFlagsAndCyrillic) {
     const CommandResult r =
         RunCommand("/usr/bin/python3 " + OracleDir() + "/check_dbf.py " + path_ + " " + expected);
     EXPECT_EQ(r.exitCode, 0) << count << ": " << r.output;
-  }
-}
-
-void ExpectPerlWalkMatches(const std::string& dbfPath, const std::string& mdxPath) {
-  const auto dbf = ReadBytes(dbfPath);
-  for (const auto& [tag, field] : {std::pair{"ID_IND", "ID"}, std::pair{"EDATE_IND", "EDATE"}}) {
-    const CommandResult r =
-        RunCommand("/usr/bin/perl " + OracleDir() + "/walk_mdx.pl " + mdxPath + " " + tag);
-    ASSERT_EQ(r.exitCode, 0) << r.output;
-    std::ostringstream walk;
-    std::ostringstream seek;
-    std::map<std::string, std::uint32_t> first;
-    const KeyList keys = ExpectedKeys(dbf, field);
-    for (const auto& [key, recno] : keys) {
-      walk << "walk " << Hex(key) << " " << recno << "\n";
-      if (first.emplace(key, recno).second) seek << "seek " << Hex(key) << " " << recno << "\n";
-    }
-    EXPECT_EQ(r.output, walk.str() + seek.str()) << tag;
   }
 }
 

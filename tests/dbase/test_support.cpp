@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sstream>
 
 #include "dbase/io_fault.h"
 #include "tests/dbase/mdx_checker.h"
@@ -146,6 +148,36 @@ CommandResult RunCommand(const std::string& command, int timeoutSeconds) {
 }
 
 std::string OracleDir() { return DBASE_ORACLE_DIR; }
+
+namespace {
+std::string Hex(const std::string& bytes) {
+  std::string out;
+  char buf[4];
+  for (const unsigned char c : bytes) {
+    std::snprintf(buf, sizeof buf, "%02x", c);
+    out += buf;
+  }
+  return out;
+}
+}  // namespace
+
+void ExpectPerlWalkMatches(const std::string& dbfPath, const std::string& mdxPath) {
+  const auto dbf = ReadBytes(dbfPath);
+  for (const auto& [tag, field] : {std::pair{"ID_IND", "ID"}, std::pair{"EDATE_IND", "EDATE"}}) {
+    const CommandResult r =
+        RunCommand("/usr/bin/perl " + OracleDir() + "/walk_mdx.pl " + mdxPath + " " + tag);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    std::ostringstream walk;
+    std::ostringstream seek;
+    std::map<std::string, std::uint32_t> first;
+    const KeyList keys = ExpectedKeys(dbf, field);
+    for (const auto& [key, recno] : keys) {
+      walk << "walk " << Hex(key) << " " << recno << "\n";
+      if (first.emplace(key, recno).second) seek << "seek " << Hex(key) << " " << recno << "\n";
+    }
+    EXPECT_EQ(r.output, walk.str() + seek.str()) << tag;
+  }
+}
 
 bool operator==(const JournalRow& a, const JournalRow& b) {
   return a.id == b.id && a.event == b.event && a.edate == b.edate && a.card == b.card;

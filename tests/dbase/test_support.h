@@ -93,6 +93,9 @@ bool ChildEndsAtInjectedExit(const std::function<void()>& work);
 
 // Folder of the oracle scripts (tests/dbase/oracles).
 std::string OracleDir();
+// Perl's XBase::Index walks both journal tags and seeks each key: it must find every record in
+// key order.
+void ExpectPerlWalkMatches(const std::string& dbfPath, const std::string& mdxPath);
 
 bool operator==(const JournalRow& a, const JournalRow& b);
 
