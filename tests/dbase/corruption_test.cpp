@@ -80,9 +80,9 @@ TEST_F(CorruptionTest, BadFieldDescriptors) {
 }
 
 // A header counting more records than the file holds, as a power cut between the writes of an
-// append leaves it: every whole record is kept, the rest dropped, the header and index made to
-// agree. Each write of the repair and rebuild fails in turn (a full disk): that open still reads
-// the whole records, and the next append follows them with the index in step.
+// append leaves it: every whole record is kept, the rest cut off after a new end mark, the header
+// and index made to agree. Each write of the repair and rebuild fails in turn (a full disk): that
+// open still reads the whole records, and the next append follows them with the index in step.
 TEST_F(CorruptionTest, TableCutShortKeepsEveryWholeRecord) {
   {
     Table table;
@@ -120,6 +120,13 @@ TEST_F(CorruptionTest, TableCutShortKeepsEveryWholeRecord) {
       ASSERT_NO_THROW(table.Open(path_)) << when;
       const bool faultMissed = io_fault::Steps() < failAt;
       io_fault::Disarm();
+      // Repaired (the header counts the whole records): the end mark follows them, nothing after.
+      const auto opened = ReadBytes(path_);
+      ASSERT_TRUE(opened[4] == cut.whole || failAt > 0) << when;
+      if (opened[4] == cut.whole) {
+        EXPECT_EQ(opened.size(), 161 + cut.whole * 36 + 1) << when;
+        EXPECT_EQ(opened.back(), kEndOfFile) << when;
+      }
       EXPECT_EQ(ReadRows(table), FirstRows(cut.whole)) << when;
       AppendRow(table, SampleRow(static_cast<int>(cut.whole)));
       table.Close();
