@@ -92,7 +92,9 @@ class Table {
                    CreateMode mode = CreateMode::Replace, const std::vector<TagDefinition>& tags = {});
   // Removes the temporary files that creations of the table at `path` left behind when their
   // process died before publishing them (the process named in the file name no longer runs and
-  // nobody holds the file locked).
+  // nobody holds the file locked), and those of a pack or index rebuild cut short (`<name>.tmp`),
+  // unless the table's locks leave open that one is running: a pack or exclusive access, or an
+  // append or rebuild, elsewhere.
   static void RemoveAbandonedTempFiles(const std::string& path);
   void Open(const std::string& path);
   void Close() noexcept;

@@ -88,6 +88,25 @@ void RemoveIfAbandoned(const std::string& path, long pid) {
   }
 }
 
+// Removes the temporary files of a pack or an index rebuild of the table at `path` (TempPathFor)
+// when the locks rule out that one is running: a pack holds the table's presence lock exclusively,
+// a rebuild its write lock, so holding the first shared and the second, on the file the path
+// names, keeps both out. Otherwise, or without a table to lock, the files stay.
+void RemovePackAndRebuildLeftovers(const std::string& path) {
+  const std::string temps[] = {TempPathFor(path), TempPathFor(IndexPathFor(path))};
+  if (!FileExists(temps[0]) && !FileExists(temps[1])) return;
+  try {
+    File table(path, O_RDWR);
+    if (!table.TryLock(kPresenceLock, LockMode::Shared) ||
+        !table.TryLock(kWriteLock, LockMode::Exclusive) || PathIdentity(path) != table.Identity()) {
+      return;
+    }
+    for (const std::string& temp : temps) RemoveFile(temp);
+  } catch (const Error&) {
+    // No table, or not ours to open: nothing is ruled out.
+  }
+}
+
 }  // namespace
 
 // The table and its index are written to temporary files first, so that a failure leaves no table
@@ -143,6 +162,7 @@ bool Table::CreateTable(const std::string& path, const std::vector<FieldDef>& fi
 }
 
 void Table::RemoveAbandonedTempFiles(const std::string& path) {
+  RemovePackAndRebuildLeftovers(path);
   const std::filesystem::path table(path);
   const std::filesystem::path folder = table.has_parent_path() ? table.parent_path() : ".";
   const std::vector<std::string> names = {table.filename().string(),
