@@ -1,16 +1,25 @@
 #include "dialogs/qt_runtime.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLibrary>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QPluginLoader>
 #include <QPointer>
 #include <QScopedValueRollback>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTranslator>
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -86,8 +95,21 @@ bool X11DisplayAnswers() {
   return answers;
 }
 
-// Whether a Wayland compositor answers on WAYLAND_DISPLAY (or its default socket).
+// Whether WAYLAND_SOCKET names an open socket: the connection that the client was started on. It
+// is left to Qt's plugin untouched, for the client library takes it over on connecting (it unsets
+// the variable and closes the descriptor on disconnecting).
+bool WaylandSocketGiven(std::string_view value) {
+  int fd = -1;
+  const char* end = value.data() + value.size();
+  const auto [parsed, error] = std::from_chars(value.data(), end, fd);
+  struct stat status {};
+  return error == std::errc() && parsed == end && fstat(fd, &status) == 0 && S_ISSOCK(status.st_mode);
+}
+
+// Whether a Wayland compositor answers on WAYLAND_DISPLAY (or its default socket), or the client was
+// given its connection in WAYLAND_SOCKET.
 bool WaylandDisplayAnswers() {
+  if (const char* socket = std::getenv("WAYLAND_SOCKET"); socket != nullptr) return WaylandSocketGiven(socket);
   const TClientLibrary wayland("libwayland-client.so.0");
   auto* connect = wayland.Function<void*(const char*)>("wl_display_connect");
   auto* disconnect = wayland.Function<void(void*)>("wl_display_disconnect");
@@ -98,22 +120,61 @@ bool WaylandDisplayAnswers() {
   return true;
 }
 
+// The folders where Qt looks for platform plugins when it starts: the "platforms" folder of each
+// library path (QT_PLUGIN_PATH, Qt's own plugin folder, the program's folder) and of
+// QT_QPA_PLATFORM_PLUGIN_PATH, and that folder itself.
+QStringList PlatformPluginFolders() {
+  QStringList paths = QCoreApplication::libraryPaths();
+  paths << QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+  QStringList folders;
+  const QString own = qEnvironmentVariable("QT_QPA_PLATFORM_PLUGIN_PATH");
+  if (!own.isEmpty()) {
+    folders << own;
+    paths << own;
+  }
+  for (const QString& path : paths) folders << path + QStringLiteral("/platforms");
+  return folders;
+}
+
+// The platform names that the plugins in those folders answer to, read from the plugins' metadata
+// as Qt reads it, without loading them.
+QStringList InstalledPlatforms() {
+  QStringList names;
+  for (const QString& folder : PlatformPluginFolders()) {
+    const QDir dir(folder);
+    for (const QString& file : dir.entryList(QDir::Files)) {
+      if (!QLibrary::isLibrary(file)) continue;
+      const QJsonObject data = QPluginLoader(dir.filePath(file)).metaData();
+      if (!data.value(QLatin1String("IID")).toString().startsWith(
+              QLatin1String("org.qt-project.Qt.QPA.QPlatformIntegrationFactoryInterface")))
+        continue;
+      const QJsonObject metaData = data.value(QLatin1String("MetaData")).toObject();
+      for (const QJsonValue& key : metaData.value(QLatin1String("Keys")).toArray()) names << key.toString();
+    }
+  }
+  return names;
+}
+
 // Whether the platform entry can show windows. Qt ends the whole process when no platform of its
-// list starts, so the two display servers are asked first; other platforms (offscreen, vnc,
-// framebuffers) need no server to be asked.
-bool PlatformAnswers(const std::string& entry) {
-  const std::string plugin = entry.substr(0, entry.find(':'));
-  if (plugin == "xcb") return X11DisplayAnswers();
-  if (plugin.starts_with("wayland")) return WaylandDisplayAnswers();
-  return true;
+// list starts, so a platform counts only when a plugin answers to its name (as Qt matches names,
+// without regard to case) and, for the two display servers, the server answers; other platforms
+// (offscreen, vnc, framebuffers) need no server to be asked.
+bool PlatformAnswers(const std::string& entry, const QStringList& installed) {
+  std::string plugin = entry.substr(0, entry.find(':'));
+  std::transform(plugin.begin(), plugin.end(), plugin.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (plugin == "xcb" && !X11DisplayAnswers()) return false;
+  if (plugin.starts_with("wayland") && !WaylandDisplayAnswers()) return false;
+  return installed.contains(QString::fromStdString(plugin), Qt::CaseInsensitive);
 }
 
 // The platform entries that can show windows, as the ';'-separated list for Qt's -platform option;
 // empty when none can.
 std::string ReachablePlatforms() {
+  const QStringList installed = InstalledPlatforms();
   std::string reachable;
   for (const std::string& entry : PlatformCandidates()) {
-    if (!PlatformAnswers(entry)) continue;
+    if (!PlatformAnswers(entry, installed)) continue;
     if (!reachable.empty()) reachable += ';';
     reachable += entry;
   }

@@ -4,8 +4,12 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -23,18 +27,32 @@
 
 namespace {
 
-// Runs EnsureQtApplication in a child process whose display variables are only those given;
-// answers "refused" (the clear error), "started", or how the child ended otherwise.
-std::string StartQtInChild(std::initializer_list<std::pair<const char*, const char*>> variables) {
+// Whether the pre-connected Wayland socket that the child was given (if any) is still named by
+// WAYLAND_SOCKET and open, as Qt's Wayland plugin needs it.
+bool WaylandSocketLeft(const std::string& given) {
+  const char* now = std::getenv("WAYLAND_SOCKET");
+  return given.empty() || (now != nullptr && now == given && fcntl(std::stoi(given), F_GETFD) != -1);
+}
+
+// Runs EnsureQtApplication in a child process whose display and plugin path variables are only
+// those given; answers "refused" (the clear error), "started", "socket taken" (a pre-connected
+// Wayland socket was used up before Qt could have it), or how the child ended otherwise.
+std::string StartQtInChild(std::initializer_list<std::pair<const char*, std::string>> variables) {
   const pid_t child = fork();
   if (child == 0) {
     alarm(20);  // bound
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) unsetenv(name);
-    for (const auto& [name, value] : variables) setenv(name, value, 1);
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "QT_QPA_PLATFORM", "QT_PLUGIN_PATH",
+                             "QT_QPA_PLATFORM_PLUGIN_PATH"})
+      unsetenv(name);
+    for (const auto& [name, value] : variables) setenv(name, value.c_str(), 1);
+    const char* socket = std::getenv("WAYLAND_SOCKET");
+    const std::string givenSocket = socket == nullptr ? "" : socket;
     try {
       EnsureQtApplication();
+      if (!WaylandSocketLeft(givenSocket)) _exit(4);
       _exit(QCoreApplication::instance() != nullptr && QtApplicationStarted() ? 0 : 1);
     } catch (const Exception& e) {
+      if (!WaylandSocketLeft(givenSocket)) _exit(4);
       const bool clear = std::string(e.what()).find("DISPLAY") != std::string::npos;
       _exit(clear && QCoreApplication::instance() == nullptr && !QtApplicationStarted() ? 2 : 3);
     }
@@ -45,6 +63,7 @@ std::string StartQtInChild(std::initializer_list<std::pair<const char*, const ch
   switch (WEXITSTATUS(status)) {
     case 0: return "started";
     case 2: return "refused";
+    case 4: return "socket taken";
     default: return "exit " + std::to_string(WEXITSTATUS(status));
   }
 }
@@ -63,14 +82,37 @@ TEST(QtApplication, IsRefusedWithAClearErrorWhenNoDisplayAnswers) {
   // No X server behind DISPLAY (a stale session): Qt would end the process.
   const std::string dead = DeadDisplay();
   const std::string deadOverTcp = "127.0.0.1" + dead;
-  EXPECT_EQ(StartQtInChild({{"DISPLAY", dead.c_str()}}), "refused");
-  EXPECT_EQ(StartQtInChild({{"DISPLAY", deadOverTcp.c_str()}}), "refused");
-  EXPECT_EQ(StartQtInChild({{"QT_QPA_PLATFORM", "xcb"}}), "refused");
+  EXPECT_EQ(StartQtInChild({{"DISPLAY", dead}}), "refused");
+  EXPECT_EQ(StartQtInChild({{"DISPLAY", deadOverTcp}}), "refused");
+  EXPECT_EQ(StartQtInChild({{"QT_QPA_PLATFORM", "XCB"}}), "refused");
   EXPECT_EQ(StartQtInChild({{"WAYLAND_DISPLAY", "/nonexistent/wayland-0"}}), "refused");
   EXPECT_EQ(StartQtInChild({{"QT_QPA_PLATFORM", "wayland"}, {"WAYLAND_DISPLAY", "/nonexistent/wayland-0"}}),
             "refused");
-  // Of a list, only the platforms that answer are tried.
-  EXPECT_EQ(StartQtInChild({{"QT_QPA_PLATFORM", "xcb;offscreen"}, {"DISPLAY", dead.c_str()}}), "started");
+  // A platform that no plugin answers to where Qt looks for one (a misspelt name): Qt would end the
+  // process as well.
+  EXPECT_EQ(StartQtInChild({{"QT_QPA_PLATFORM", "ofscreen"}}), "refused");
+  // Of a list, only the platforms that answer are tried; names are matched without regard to case, as
+  // Qt matches them.
+  EXPECT_EQ(StartQtInChild({{"QT_QPA_PLATFORM", "xcb;OffScreen"}, {"DISPLAY", dead}}), "started");
+
+  // A client started on a pre-connected Wayland socket, where Qt has no Wayland plugin: the socket is
+  // left to Qt untouched, and the platform counts only when its plugin is there.
+  const QDir systemPlatforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms");
+  if (!systemPlatforms.entryList({"*wayland*"}, QDir::Files).isEmpty())
+    GTEST_SKIP() << "Qt's Wayland plugin is installed";
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  const std::string socket = std::to_string(pair[0]);
+  const QTemporaryDir empty;
+  const std::string folder = empty.path().toStdString();
+  EXPECT_EQ(StartQtInChild({{"QT_QPA_PLATFORM", "wayland"},
+                            {"WAYLAND_SOCKET", socket},
+                            {"QT_PLUGIN_PATH", folder},
+                            {"QT_QPA_PLATFORM_PLUGIN_PATH", folder}}),
+            "refused");
+  EXPECT_EQ(StartQtInChild({{"QT_QPA_PLATFORM", "wayland;offscreen"}, {"WAYLAND_SOCKET", socket}}), "started");
+  close(pair[0]);
+  close(pair[1]);
 }
 
 TEST(QtApplication, IsCreatedOnceOnTheCallingThread) {
