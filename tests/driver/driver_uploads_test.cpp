@@ -110,30 +110,29 @@ TEST_F(DriverUploads, CardProfilesAreCheckedBeforeTheNumber) {
   EXPECT_EQ(UploadCards(1, Json::array({"1"}), {"1"}, {Profiles({1, -1})}).at("out"), Fail(4503, text));
   EXPECT_EQ(UploadCards(1, Json::array({"1"}), {"1"}, {Profiles({257})}).at("out"), Fail(4503, text));
   EXPECT_TRUE(WrittenCards().empty());
-  // A single element leaves the second profile 0; profile 0 is accepted; each card has its own flag.
-  ASSERT_EQ(UploadCards(1, Json::array({"1"}), {"1", "2"}, {Profiles({5}), Profiles({0, 15})}, {false, true})
+  // Profile 0 is accepted; a single element leaves the second profile 0, whatever the row before
+  // had; each card has its own flag.
+  ASSERT_EQ(UploadCards(1, Json::array({"1"}), {"1", "2"}, {Profiles({0, 15}), Profiles({5})}, {true, false})
                 .at("result"),
             true);
   const auto commands = h.Sim().Commands(A);
   ASSERT_GE(commands.size(), 2u);
   const auto& first = commands[commands.size() - 2];
   const auto& second = commands.back();
-  EXPECT_EQ(first.profile1.value_or(99), 5);
-  EXPECT_EQ(first.profile2.value_or(99), 0);
-  EXPECT_EQ(first.flag.value_or(true), false);
-  EXPECT_EQ(second.profile1.value_or(99), 0);
-  EXPECT_EQ(second.profile2.value_or(99), 15);
-  EXPECT_EQ(second.flag.value_or(false), true);
+  EXPECT_EQ(first.profile1.value_or(99), 0);
+  EXPECT_EQ(first.profile2.value_or(99), 15);
+  EXPECT_EQ(first.flag.value_or(false), true);
+  EXPECT_EQ(second.profile1.value_or(99), 5);
+  EXPECT_EQ(second.profile2.value_or(99), 0);
+  EXPECT_EQ(second.flag.value_or(true), false);
 }
 
-TEST_F(DriverUploads, LoadModeZeroClearsBeforeEveryCardAtEveryController) {
+TEST_F(DriverUploads, LoadModeZeroAloneClearsBeforeEveryCardAtEveryController) {
   ASSERT_EQ(UploadCards(0, Json::array({"1", "2"}), {"C1", "C2"}).at("result"), true);
   EXPECT_EQ(Sequence(), (Names{A + " ClearCards", A + " WriteCard", B + " ClearCards", B + " WriteCard",
                                A + " ClearCards", A + " WriteCard", B + " ClearCards", B + " WriteCard"}));
   EXPECT_EQ(WrittenCards(), (Names{"000000C1", "000000C1", "000000C2", "000000C2"}));
-}
-
-TEST_F(DriverUploads, OtherLoadModesSendNoClearing) {
+  h.ClearSeen();
   ASSERT_EQ(UploadCards(7, Json::array({"1", "2"}), {"C1", "C2"}).at("result"), true);
   EXPECT_EQ(Sequence(), (Names{A + " WriteCard", B + " WriteCard", A + " WriteCard", B + " WriteCard"}));
 }
@@ -162,22 +161,30 @@ TEST_F(DriverUploads, DeleteCardsRunsCardsOutsideControllersInside) {
 }
 
 TEST_F(DriverUploads, TheFirstFailingCommandStopsEverything) {
-  h.Sim().Control(B, [](ctrlsim::SimController& c) { c.SetReply(ctrlsim::Reply::Nak); });
   const Json ids = Json::array({"1", "2"});
-  // What A got stays sent; B refuses the next command three times; nothing follows, neither the
-  // next item nor the next date.
-  const auto stopsAtB = [&](const Json& answer, Names sent, const std::string& refused) {
-    EXPECT_EQ(answer.at("out").at(0), 1009) << refused;
+  const Json profiles = ProfileTable({ProfileRow(3, 1), ProfileRow(4, 2)});
+  // What A got stays sent; B refuses the next command three times (and would take the ones after
+  // it); nothing follows, neither the next item nor the next date.
+  const auto stopsAtB = [&](const auto& call, Names sent, const std::string& refused) {
+    h.Sim().Control(B, [](ctrlsim::SimController& c) { c.SetReply(ctrlsim::Reply::Nak, 3); });
+    EXPECT_EQ(call().at("out"), Fail(1009, "Устройство занято")) << refused;
     sent.insert(sent.end(), 3, B + " " + refused);
     EXPECT_EQ(Sequence(), sent);
     h.ClearSeen();
   };
-  stopsAtB(UploadCards(1, ids, {"C1", "C2"}), {A + " WriteCard"}, "WriteCard");
-  stopsAtB(h.Fn("DeleteCards", Json::array({ids, Json::array({"C1", "C2"})})), {A + " DeleteCard"}, "DeleteCard");
-  stopsAtB(h.Fn("UploadTimeProfiles", Json::array({1, ids, ProfileTable({ProfileRow(3, 1), ProfileRow(4, 2)})})),
-           {A + " WriteTimeProfile"}, "WriteTimeProfile");
-  stopsAtB(h.Fn("UploadHolidays", Json::array({1, ids, kHolidays})), {A + " WriteDate", A + " WriteDate"},
-           "WriteDate");
+  stopsAtB([&] { return UploadCards(1, ids, {"C1", "C2"}); }, {A + " WriteCard"}, "WriteCard");
+  stopsAtB([&] { return h.Fn("DeleteCards", Json::array({ids, Json::array({"C1", "C2"})})); },
+           {A + " DeleteCard"}, "DeleteCard");
+  stopsAtB([&] { return h.Fn("UploadTimeProfiles", Json::array({1, ids, profiles})); }, {A + " WriteTimeProfile"},
+           "WriteTimeProfile");
+  stopsAtB([&] { return h.Fn("UploadHolidays", Json::array({1, ids, kHolidays})); },
+           {A + " WriteDate", A + " WriteDate"}, "WriteDate");
+  // With load mode 0 a refused clearing stops as well: nothing is written over what B kept.
+  stopsAtB([&] { return UploadCards(0, ids, {"C1", "C2"}); }, {A + " ClearCards", A + " WriteCard"}, "ClearCards");
+  stopsAtB([&] { return h.Fn("UploadTimeProfiles", Json::array({0, ids, profiles})); },
+           {A + " ClearTimeProfiles", A + " WriteTimeProfile"}, "ClearTimeProfiles");
+  stopsAtB([&] { return h.Fn("UploadHolidays", Json::array({0, ids, kHolidays})); },
+           {A + " ClearDates", A + " WriteDate", A + " WriteDate"}, "ClearDates");
 }
 
 TEST_F(DriverUploads, AnUnlistedControllerAnswers4501AtItsFirstCommand) {
