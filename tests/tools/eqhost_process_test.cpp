@@ -127,9 +127,11 @@ TEST_F(EqhostProcess, RegisterAndUnregisterPrintTheirResult) {
   ASSERT_EQ(o.lines.size(), 1u);
   EXPECT_EQ(o.lines[0], (Json{{"unregister", kLibrary}, {"hresult", "0x00000000"}}));
 
-  o = Run({"register", root_ + "/missing.so"});
+  // A path that is not UTF-8 is still answered, the byte printed as U+FFFD.
+  o = Run({"register", root_ + "/missing\xFF.so"});
   EXPECT_EQ(o.status, 1);
   ASSERT_EQ(o.lines.size(), 1u);
+  EXPECT_EQ(o.lines[0].value("register", ""), root_ + "/missing\uFFFD.so") << o.lines[0].dump();
   EXPECT_TRUE(o.lines[0].contains("error")) << o.lines[0].dump();
 }
 
