@@ -174,10 +174,15 @@ void TTransactBase::AddEvent(const TEvent& Event) {
   FDbf->SetFieldString("EDATE", FormatDateTime(kDateForm, Event.EDate));
   FDbf->SetFieldString("CARD", Event.Card);
   FDbf->Post();
-  if (FDbf->ExactRecordCount() > Capacity) {
-    FDbf->First();
-    if (!FDbf->Eof()) FDbf->Delete();
-  }
+  TrimToCapacity(FDbf->ExactRecordCount());
+}
+
+void TTransactBase::TrimToCapacity(long long live) {
+  // Within a negative capacity nothing would be left: one record goes per record appended.
+  const long long keep = Capacity > 0 ? Capacity : live - 1;
+  if (live <= keep) return;
+  FDbf->First();
+  for (; live > keep && !FDbf->Eof(); --live) FDbf->Delete();
 }
 
 void TTransactBase::GetEvents(const TStringList& IDs, TEvents& Events, TDateTime DateFrom,

@@ -44,9 +44,12 @@ class TTransactBase {
   // A missing or unreadable index is rebuilt and a last record cut short is dropped on the way;
   // temporary files of creations whose process died are removed.
   bool PrepareTable();
-  // Appends the event; with more live records than Capacity afterwards, deletes the oldest one.
-  // The count and the deletion are made under the append's write lock, so that appenders in other
-  // programs cannot overshoot the capacity together. Capacity 0 does nothing at all.
+  // Appends the event; then, with more live records than a positive Capacity, deletes the oldest
+  // ones (in physical order) until Capacity are left, which also takes back records a crash
+  // between an append and its deletion left over or a lowered Capacity. A negative Capacity
+  // deletes the oldest one. The count and the deletions are made under the append's write lock,
+  // so that appenders in other programs cannot overshoot the capacity together. Capacity 0 does
+  // nothing at all.
   void AddEvent(const TEvent& Event);
   // The records of the listed controllers (all for an empty list) between the dates, both
   // inclusive, oldest first. Failures are raised.
@@ -60,11 +63,15 @@ class TTransactBase {
 
   dbase::Table& Dbf() noexcept { return *FDbf; }
 
-  std::int32_t Capacity = kDefaultCapacity;  // 0 switches the journal off; negative: one out per one in
-  std::string Folder;                        // with a trailing '/'; empty: the default folder
+  // The most live records kept: each append deletes the oldest beyond it. 0 switches the journal
+  // off; negative: each append deletes the oldest record, so the live count never grows.
+  std::int32_t Capacity = kDefaultCapacity;
+  std::string Folder;  // with a trailing '/'; empty: the default folder
   TEventFilter Filter;
 
  private:
+  // Deletes the oldest live records until `live` (the count after the append) is within Capacity.
+  void TrimToCapacity(long long live);
   // False when another program created the table meanwhile.
   bool CreateTable(const std::string& fileName);
   void PackExisting(const std::string& fileName);
