@@ -22,6 +22,10 @@ class TTransactBase {
   // be held up on its way to the host behind another program's lock. Preparing, reading and
   // deleting wait the library's default time (dbase::Table::kDefaultLockTimeout).
   static constexpr std::chrono::milliseconds kLockWait{200};
+  // After an append's wait ran out (the table stays locked), the appends of this span try each
+  // lock once without waiting, so a held lock costs at most one wait per span and not one per
+  // event. The first append after the span waits again; one that goes through ends the span.
+  static constexpr std::chrono::seconds kNoWaitSpan{1};
 
   // Capacity 5000; Folder empty, which stands for the default folder. The default folder is looked
   // up when the table is first used, so a machine without a usable application data folder fails
@@ -49,7 +53,8 @@ class TTransactBase {
   // between an append and its deletion left over or a lowered Capacity. A negative Capacity
   // deletes the oldest one. The count and the deletions are made under the append's write lock,
   // so that appenders in other programs cannot overshoot the capacity together. Capacity 0 does
-  // nothing at all.
+  // nothing at all. Waits kLockWait for a lock held elsewhere, or not at all within kNoWaitSpan
+  // of a wait that ran out; failures are raised (ErrorKind::Busy for a lock that stayed held).
   void AddEvent(const TEvent& Event);
   // The records of the listed controllers (all for an empty list) between the dates, both
   // inclusive, oldest first. Failures are raised.
@@ -70,6 +75,9 @@ class TTransactBase {
   TEventFilter Filter;
 
  private:
+  // Opens the table, appends the event and trims the table to the capacity, waiting `lockWait`
+  // for each lock held elsewhere.
+  void AppendTrimmed(const TEvent& Event, std::chrono::milliseconds lockWait);
   // Deletes the oldest live records until `live` (the count after the append) is within Capacity.
   void TrimToCapacity(long long live);
   // False when another program created the table meanwhile.
@@ -79,4 +87,7 @@ class TTransactBase {
   class FilteredSession;
 
   std::unique_ptr<dbase::Table> FDbf;
+  // Until then (on the library's lock-wait clock) appends do not wait for a lock: set when an
+  // append's wait ran out, cleared when an append goes through.
+  std::chrono::steady_clock::time_point FNoWaitUntil{};
 };

@@ -79,8 +79,8 @@ TEST_F(Journal, CapacityZeroJournalsNothingButStillHandsOn) {
   EXPECT_TRUE(Journalled(device).empty());
 }
 
-// Another program holds the table: each event waits no longer than the journal's short lock wait
-// (measured on the injected clock) and goes on to the driver unjournalled.
+// Another program holds the table: the events go on to the driver unjournalled, and only the first
+// waits the journal's short lock wait (measured on the injected clock), the others try once.
 TEST_F(Journal, AnEventTheJournalCannotTakeIsStillHandedOnPromptly) {
   ConnectTo({"127.0.0.2"});
   dbase::Table holder;
@@ -91,8 +91,8 @@ TEST_F(Journal, AnEventTheJournalCannotTakeIsStillHandedOnPromptly) {
   const auto waited = clock.Waited();
   ASSERT_EQ(events.size(), 5u);
   EXPECT_EQ(events[4].Card, "00A1B2C3");
-  EXPECT_GE(waited, 5 * TTransactBase::kLockWait);  // every one of the five waited
-  EXPECT_LE(waited, 5 * 300ms);
+  EXPECT_GE(waited, TTransactBase::kLockWait);
+  EXPECT_LE(waited, 300ms);
   holder.Close();
   EXPECT_TRUE(Journalled(device).empty());
 }

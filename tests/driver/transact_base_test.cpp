@@ -316,6 +316,37 @@ TEST_F(Journal, TheCreatorOpensExclusivelyAndReportsABusyTableAfterItsWait) {
   EXPECT_EQ(Ids(), (std::vector<std::string>{"1"}));
 }
 
+// A held lock costs appends one short wait a second, not one each: after a wait runs out, the
+// appends of the next second try once; after it they wait again, as they do after another failure
+// or after an append that went through.
+TEST_F(Journal, AHeldLockCostsOneWaitASecond) {
+  journal_.PrepareTable();
+  dbase::Table holder;
+  holder.Open(journal_.TableFileName());
+  const dbase::io_fault::VirtualClock clock;
+  const auto waitOfAFailedAppend = [&] {
+    const auto before = clock.Waited();
+    EXPECT_THROW(journal_.AddEvent(Ev("1", At(1, 0, 0, 0))), dbase::Error);
+    return clock.Waited() - before;
+  };
+  const auto full = TTransactBase::kLockWait;
+  EXPECT_GE(waitOfAFailedAppend(), full);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(waitOfAFailedAppend(), 0us) << i;
+  dbase::io_fault::Pause(TTransactBase::kNoWaitSpan - 1ms);
+  EXPECT_EQ(waitOfAFailedAppend(), 0us);
+  dbase::io_fault::Pause(1ms);
+  EXPECT_GE(waitOfAFailedAppend(), full);  // and the second starts again
+  EXPECT_EQ(waitOfAFailedAppend(), 0us);
+  holder.Close();
+  journal_.AddEvent(Ev("2", At(1, 0, 0, 0)));  // within the second: the single try takes the lock
+  EXPECT_EQ(Ids(), (std::vector<std::string>{"2"}));
+  dbase::io_fault::Arm(1, dbase::io_fault::Action::Throw);
+  EXPECT_EQ(waitOfAFailedAppend(), 0us);  // a full disk
+  dbase::io_fault::Disarm();
+  holder.Open(journal_.TableFileName());
+  EXPECT_GE(waitOfAFailedAppend(), full);
+}
+
 // What a lost or damaged index, or a power cut in the middle of an append, leaves behind is
 // repaired by the next read or prepare: every whole record stays and both tags are whole again.
 // What a creation that died left behind is cleared by the next prepare.
