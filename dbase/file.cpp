@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <utility>
 
 #include "dbase/error.h"
@@ -149,19 +150,38 @@ void RenameFile(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) ThrowIo(to, "переименование из " + from, errno);
 }
 
+namespace {
+
+// `call` made, unless the test seam refuses it: 0 or -1 with errno.
+int Made(io_fault::Call call, const std::function<int()>& make) {
+  if (const int error = io_fault::RefusedWith(call)) {
+    errno = error;
+    return -1;
+  }
+  return make();
+}
+
+}  // namespace
+
 bool LinkNewFile(const std::string& from, const std::string& to) {
   io_fault::Step(to);
-  if (::link(from.c_str(), to.c_str()) == 0) return true;
+  if (Made(io_fault::Call::Link, [&] { return ::link(from.c_str(), to.c_str()); }) == 0) return true;
   if (errno == EEXIST) return false;
-  if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) {
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EXDEV) {
     ThrowIo(to, "создание ссылки на " + from, errno);
   }
   // No hard links here: a rename that refuses to replace, where the file system has one.
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  io_fault::Step(to);
+  const auto renameNoReplace = [&] {
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+  };
+  if (Made(io_fault::Call::RenameNoReplace, renameNoReplace) == 0) return true;
   if (errno == EEXIST) return false;
   if (errno != EINVAL && errno != EOPNOTSUPP && errno != ENOSYS) {
     ThrowIo(to, "переименование из " + from, errno);
   }
+  // Neither: a plain rename, which replaces a file made between this look and the rename.
+  if (FileExists(to)) return false;
   RenameFile(from, to);
   return true;
 }

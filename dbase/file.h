@@ -67,8 +67,9 @@ class File {
 std::optional<FileIdentity> PathIdentity(const std::string& path);
 void RenameFile(const std::string& from, const std::string& to);
 // Gives the file `from` the name `to` as well, unless `to` exists: then answers false. On file
-// systems without hard links, renames `from` to `to` without replacing an existing `to`; only where
-// that is not supported either may the rename replace it.
+// systems without hard links, renames `from` to `to` without replacing an existing `to`. Where
+// that is not supported either, a plain rename follows a look that `to` is not there: a file made
+// under that name between the look and the rename is replaced.
 bool LinkNewFile(const std::string& from, const std::string& to);
 // Makes renames in the folder of `path` durable.
 void SyncFolderOf(const std::string& path);

@@ -21,6 +21,7 @@ std::atomic<long long> gWaitedMicros{0};
 std::atomic<long long> gRunAt{0};
 std::mutex gRunMutex;
 std::function<void()> gRunAction;  // guarded by gRunMutex
+std::atomic<int> gRefusals[2] = {0, 0};  // by Call
 }  // namespace
 
 void Arm(long long failingStep, Action action) {
@@ -61,6 +62,14 @@ void Step(const std::string& path) {
   if (gAction == Action::Exit) _exit(0);
   ThrowIo(path, "запись (имитация сбоя)", ENOSPC);
 }
+
+Refusal::Refusal(Call call, int error) : call_(call) {
+  gRefusals[static_cast<int>(call)] = error;
+}
+
+Refusal::~Refusal() { gRefusals[static_cast<int>(call_)] = 0; }
+
+int RefusedWith(Call call) { return gRefusals[static_cast<int>(call)]; }
 
 VirtualClock::VirtualClock() {
   gWaitedMicros = 0;

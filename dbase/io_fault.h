@@ -1,4 +1,5 @@
-// Test seam: makes the n-th modifying file operation (write, truncate, sync, rename) fail.
+// Test seam: makes the n-th modifying file operation (write, truncate, sync, rename) fail, or
+// calls that some file systems lack (hard links, renames that refuse to replace) fail throughout.
 //
 // Every such operation of the library calls Step() first. Tests arm a step number and choose
 // whether that step throws an I/O error (a full disk) or ends the process on the spot (a crash),
@@ -27,6 +28,23 @@ void Disarm();
 long long Steps();
 // Called by the library before each modifying operation on `path`.
 void Step(const std::string& path);
+
+// Calls that some file systems lack.
+enum class Call { Link, RenameNoReplace };
+// While it lives, every `call` fails with `error` without being made, as where the file system
+// lacks it (0: the call is made).
+class Refusal {
+ public:
+  Refusal(Call call, int error);
+  ~Refusal();
+  Refusal(const Refusal&) = delete;
+  Refusal& operator=(const Refusal&) = delete;
+
+ private:
+  Call call_;
+};
+// The error a refused `call` is to fail with; 0 when it is to be made.
+int RefusedWith(Call call);
 
 // While it lives, lock waits pause no real time: Now() advances by the pauses instead.
 class VirtualClock {

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <utility>
 
 #include "dbase/io_fault.h"
 #include "tests/dbase/test_support.h"
@@ -253,61 +255,89 @@ TEST_F(TableTest, MisuseRaisesErrorsNamingTheTable) {
 
 // Publishing a new table never replaces one that exists: not a file linked in its place, nor a
 // table another creator published (and appended to) just before this creation's own publish. While
-// a creation publishes, an opener waits until the index is in place too.
+// a creation publishes, an opener waits until the index is in place too. So with hard links, with
+// a rename that refuses to replace where they are missing, and with a plain rename where that is
+// missing too (it looks for the name first); other errors of those calls are raised.
 TEST_F(TableTest, CreatingWhenMissingLeavesAnExistingTableAlone) {
-  const std::string mdxPath = dir_.File("transact.mdx");
   const std::string other = dir_.File("other");
-  WriteBytes(other, {1, 2, 3});
-  const auto dbf = ReadBytes(path_);
-  EXPECT_FALSE(LinkNewFile(other, path_));
-  EXPECT_EQ(ReadBytes(path_), dbf);
-  EXPECT_TRUE(LinkNewFile(other, dir_.File("new")));
-  EXPECT_EQ(ReadBytes(dir_.File("new")), (std::vector<std::uint8_t>{1, 2, 3}));
   const auto removeAll = [&] {
     for (const auto& name : {"other", "new", "transact.dbf", "transact.mdx"})
       std::filesystem::remove(dir_.File(name));
   };
-  removeAll();
-  io_fault::Arm(0, io_fault::Action::Throw);
-  CreateJournal(path_);  // its last steps: publish the table, rename the index, flush the folder
-  const long long publish = io_fault::Steps() - 2;
-  removeAll();
+  const auto files = [&] {
+    return std::distance(std::filesystem::directory_iterator(dir_.Path()),
+                         std::filesystem::directory_iterator());
+  };
   const auto create = [&] {
     return Table().CreateTable(path_, JournalFields(), CreateMode::IfMissing, {{"ID_IND", "ID"}});
   };
-  io_fault::RunAt(publish, [&] {
+  const auto countSteps = [&] {
+    removeAll();
+    io_fault::Arm(0, io_fault::Action::Throw);
+    EXPECT_TRUE(create());
+    removeAll();
+    return io_fault::Steps();
+  };
+  // Its last steps: publish the table, rename the index, flush the folder.
+  const long long publish = countSteps() - 2;
+  const std::vector<std::pair<int, int>> refusals = {  // link, renameat2 with RENAME_NOREPLACE
+      {0, 0},          {EPERM, 0},      {EOPNOTSUPP, 0},      {ENOSYS, 0},
+      {EXDEV, 0},      {EPERM, EINVAL}, {EPERM, EOPNOTSUPP}, {EPERM, ENOSYS}};
+  for (const auto& [linkError, renameError] : refusals) {
+    SCOPED_TRACE("link " + std::to_string(linkError) + ", rename " + std::to_string(renameError));
+    const io_fault::Refusal link(io_fault::Call::Link, linkError);
+    const io_fault::Refusal rename(io_fault::Call::RenameNoReplace, renameError);
     CreateJournal(path_);
-    Table winner;
-    winner.SetCodePage(866);
-    winner.Open(path_);
-    AppendRow(winner, SampleRow(1));
-  });
-  EXPECT_FALSE(create());
-  io_fault::Disarm();
-  Table table;
-  table.SetCodePage(866);
-  table.Open(path_);
-  EXPECT_EQ(ReadRows(table), (std::vector<JournalRow>{SampleRow(1)}));
-  EXPECT_EQ(table.IndexTagNames(), (std::vector<std::string>{"ID_IND", "EDATE_IND"}));
-  table.Close();
-  const auto files = std::distance(std::filesystem::directory_iterator(dir_.Path()),
-                                   std::filesystem::directory_iterator());
-  EXPECT_EQ(files, 2);
-  removeAll();
-  bool openerBusy = false;
-  const io_fault::VirtualClock clock;
-  io_fault::RunAt(publish + 1, [&] {  // the table is there, its index not yet
-    Table opener;
-    opener.SetLockTimeout(std::chrono::milliseconds(50));
-    try {
-      opener.Open(path_);
-    } catch (const Error& e) {
-      openerBusy = e.Kind() == ErrorKind::Busy;
-    }
-  });
-  EXPECT_TRUE(create());
-  io_fault::Disarm();
-  EXPECT_TRUE(openerBusy);
+    WriteBytes(other, {1, 2, 3});
+    const auto dbf = ReadBytes(path_);
+    EXPECT_FALSE(LinkNewFile(other, path_));
+    EXPECT_EQ(ReadBytes(path_), dbf);
+    EXPECT_TRUE(LinkNewFile(other, dir_.File("new")));
+    EXPECT_EQ(ReadBytes(dir_.File("new")), (std::vector<std::uint8_t>{1, 2, 3}));
+    removeAll();
+    // Another creator publishes at the step of this one's last call that could still notice.
+    io_fault::RunAt(publish + (linkError != 0 ? 1 : 0), [&] {
+      CreateJournal(path_);
+      Table winner;
+      winner.SetCodePage(866);
+      winner.Open(path_);
+      AppendRow(winner, SampleRow(1));
+    });
+    EXPECT_FALSE(create());
+    io_fault::Disarm();
+    Table table;
+    table.SetCodePage(866);
+    table.Open(path_);
+    EXPECT_EQ(ReadRows(table), (std::vector<JournalRow>{SampleRow(1)}));
+    EXPECT_EQ(table.IndexTagNames(), (std::vector<std::string>{"ID_IND", "EDATE_IND"}));
+    table.Close();
+    EXPECT_EQ(files(), 2);
+    bool openerBusy = false;
+    const io_fault::VirtualClock clock;
+    io_fault::RunAt(countSteps() - 1, [&] {  // the table is there, its index not yet
+      Table opener;
+      opener.SetLockTimeout(std::chrono::milliseconds(50));
+      try {
+        opener.Open(path_);
+      } catch (const Error& e) {
+        openerBusy = e.Kind() == ErrorKind::Busy;
+      }
+    });
+    EXPECT_TRUE(create());
+    io_fault::Disarm();
+    EXPECT_TRUE(openerBusy);
+    table.Open(path_);
+    EXPECT_EQ(table.IndexTagNames(), (std::vector<std::string>{"ID_IND"}));
+    table.Close();
+    EXPECT_EQ(files(), 2);
+    removeAll();
+  }
+  WriteBytes(other, {1, 2, 3});
+  for (const auto& [linkError, renameError] : {std::pair{EACCES, 0}, std::pair{EPERM, EACCES}}) {
+    const io_fault::Refusal link(io_fault::Call::Link, linkError);
+    const io_fault::Refusal rename(io_fault::Call::RenameNoReplace, renameError);
+    EXPECT_THROW(LinkNewFile(other, dir_.File("new")), Error) << linkError << " " << renameError;
+  }
 }
 
 TEST(TableCreate, RejectsBadDefinitions) {
