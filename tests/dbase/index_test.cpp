@@ -156,14 +156,16 @@ TEST_F(IndexTest, AppendRebuildsATreeFoundDamagedWhileAnotherHolderHasItOpen) {
   const auto mdx = ReadBytes(mdx_);
   const auto page = [&](std::size_t at) { return 512u * (mdx[at] | mdx[at + 1] << 8); };
   using Damage = std::function<void(std::uint8_t* node, std::size_t itemLength)>;
-  const auto zeroed = [](std::uint8_t* n, std::size_t) { std::fill_n(n, 1024, 0); };
+  const auto fill = [](std::size_t at, std::size_t count, std::uint8_t value) -> Damage {
+    return [=](std::uint8_t* n, std::size_t) { std::fill_n(n + at, count, value); };
+  };
   const std::vector<std::pair<std::size_t, Damage>> damages = {  // tag header offset, damage
-      {0, [](std::uint8_t* n, std::size_t) { std::fill_n(n, 4, 0xFF); }},  // a count too high
-      {0, zeroed},
-      {252, zeroed},
-      {252, [](std::uint8_t* n, std::size_t) { n[8 + 3] = 1; }},            // record 2^24 + ..
-      {252, [](std::uint8_t* n, std::size_t) { std::fill_n(n + 8, 4, 0); }},  // record 0
-      {252, [](std::uint8_t* n, std::size_t) { n[8 + 4] = 1; }},  // below the separator before
+      {0, fill(0, 4, 0xFF)},  // a count too high
+      {0, fill(0, 1024, 0)},
+      {252, fill(0, 1024, 0)},
+      {252, fill(8 + 3, 1, 1)},  // the first entry's record 2^24 + ...
+      {252, fill(8, 4, 0)},      // record 0
+      {252, fill(8 + 4, 1, 1)},  // its key below the separator before the leaf
       {252, [](std::uint8_t* n, std::size_t item) {  // the last two entries swapped
          std::swap_ranges(n + 8 + (n[0] - 2) * item, n + 8 + (n[0] - 1) * item,
                           n + 8 + (n[0] - 1) * item);
@@ -179,7 +181,6 @@ TEST_F(IndexTest, AppendRebuildsATreeFoundDamagedWhileAnotherHolderHasItOpen) {
       WriteBytes(path_, dbf);
       WriteBytes(mdx_, mdx);
       Table first;
-      first.SetCodePage(866);
       first.Open(path_);
       auto damaged = mdx;
       const std::size_t header = page(544 + 32 * tag);
@@ -187,7 +188,6 @@ TEST_F(IndexTest, AppendRebuildsATreeFoundDamagedWhileAnotherHolderHasItOpen) {
       WriteBytes(mdx_, damaged);
       {
         Table second;
-        second.SetCodePage(866);
         second.Open(path_);
         AppendRow(second, {"ЯЯЯ", 1, "99991231235959", ""});
       }
