@@ -493,34 +493,55 @@ void MdxIndex::SplitUpwards(std::size_t t, std::vector<PathStep>& path, mdx::Nod
 
 void MdxIndex::ForEachKey(std::size_t t,
                           const std::function<void(std::string_view, std::uint32_t)>& visit) const {
-  int leafDepth = -1;
-  std::size_t budget = pageCount_ / mdx::kPagesPerBlock;  // no node can be visited twice
-  WalkNode(t, tags_.at(t).root, mdx::NodePlace(), 0, leafDepth, budget, visit);
+  WalkTag(t, std::numeric_limits<std::uint32_t>::max(), visit);
+}
+
+bool MdxIndex::TreesIntact(std::uint32_t recordCount) const {
+  std::vector<bool> seen;
+  bool whole = true;
+  const auto visit = [&](std::string_view, std::uint32_t recno) {
+    whole = whole && !seen[recno];
+    seen[recno] = true;
+  };
+  try {
+    for (std::size_t t = 0; t < tags_.size() && whole; ++t) {
+      seen.assign(std::size_t{recordCount} + 1, false);
+      WalkTag(t, recordCount, visit);  // record numbers 1..recordCount only
+      whole = whole && std::count(seen.begin(), seen.end(), true) == recordCount;
+    }
+  } catch (const Error& e) {
+    if (e.Kind() != ErrorKind::Corrupt) throw;
+    return false;
+  }
+  return whole;
+}
+
+void MdxIndex::WalkTag(std::size_t t, std::uint32_t maxRecord,
+                       const std::function<void(std::string_view, std::uint32_t)>& visit) const {
+  Walk walk{maxRecord, -1, pageCount_ / mdx::kPagesPerBlock, visit};
+  WalkNode(t, tags_.at(t).root, mdx::NodePlace(), 0, walk);
 }
 
 void MdxIndex::WalkNode(std::size_t t, std::uint32_t page, const mdx::NodePlace& place, int depth,
-                        int& leafDepth, std::size_t& budget,
-                        const std::function<void(std::string_view, std::uint32_t)>& visit) const {
+                        Walk& walk) const {
   const std::string& path = file_->Path();
   mdx::Node node;
-  if (depth > kMaxDepth || budget == 0) ThrowCorrupt(path, "петля в дереве индекса");
-  --budget;
-  if (!ReadNode(t, page, place, std::numeric_limits<std::uint32_t>::max(), node)) {
+  if (depth > kMaxDepth || walk.budget == 0) ThrowCorrupt(path, "петля в дереве индекса");
+  --walk.budget;
+  if (!ReadNode(t, page, place, walk.maxRecord, node)) {
     ThrowCorrupt(path, "неверный узел индекса на странице " + std::to_string(page));
   }
   if (node.IsLeaf()) {
-    if (leafDepth >= 0 && leafDepth != depth)
+    if (walk.leafDepth >= 0 && walk.leafDepth != depth)
       ThrowCorrupt(path, "листья индекса на разной глубине");
-    leafDepth = depth;
-    for (const mdx::Entry& e : node.entries) visit(e.key, e.pointer);
+    walk.leafDepth = depth;
+    for (const mdx::Entry& e : node.entries) walk.visit(e.key, e.pointer);
     return;
   }
   for (std::size_t i = 0; i < node.entries.size(); ++i) {
-    WalkNode(t, node.entries[i].pointer, node.ChildPlace(place, i), depth + 1, leafDepth, budget,
-             visit);
+    WalkNode(t, node.entries[i].pointer, node.ChildPlace(place, i), depth + 1, walk);
   }
-  WalkNode(t, node.extra, node.ChildPlace(place, node.entries.size()), depth + 1, leafDepth,
-           budget, visit);
+  WalkNode(t, node.extra, node.ChildPlace(place, node.entries.size()), depth + 1, walk);
 }
 
 }  // namespace dbase

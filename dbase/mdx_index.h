@@ -95,6 +95,9 @@ class MdxIndex {
   void ForEachKey(
       std::size_t tag,
       const std::function<void(std::string_view key, std::uint32_t recno)>& visit) const;
+  // True when every tag's tree is whole: no damage as ForEachKey sees it, and exactly one key for
+  // each of the table's `recordCount` records (deleted ones included), each naming one of them.
+  bool TreesIntact(std::uint32_t recordCount) const;
 
  private:
   struct TagState {
@@ -128,9 +131,16 @@ class MdxIndex {
                     std::uint32_t leafPage);
   void WriteTagHeader(const TagState& tag);
   void WriteFileHeader(const TableState& state, bool updating);
+  struct Walk {
+    std::uint32_t maxRecord;
+    int leafDepth = -1;
+    std::size_t budget;  // nodes left to visit: no node can be visited twice
+    const std::function<void(std::string_view, std::uint32_t)>& visit;
+  };
+  void WalkTag(std::size_t tag, std::uint32_t maxRecord,
+               const std::function<void(std::string_view, std::uint32_t)>& visit) const;
   void WalkNode(std::size_t tag, std::uint32_t page, const mdx::NodePlace& place, int depth,
-                int& leafDepth, std::size_t& budget,
-                const std::function<void(std::string_view, std::uint32_t)>& visit) const;
+                Walk& walk) const;
 
   File* file_;
   std::vector<std::uint8_t> header_;  // pages 0..3

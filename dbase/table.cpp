@@ -247,13 +247,18 @@ void Table::OpenIndexFile() {
 
 // Checked under the write lock: an append by another holder may be half done, and its new pages
 // may be named by a tag header before the file header counts them.
-void Table::OpenIndex(bool trustStamp) {
+void Table::OpenIndex(bool trustStamp, bool walkTrees) {
   const WriteScope lock(*this);  // under the lock: a rebuild elsewhere replaces the file
   RefreshCount();
   const std::optional<MdxIndex> index = LoadIndex(true);
   // Left behind by a crash or written by another program: rebuilt, never trusted.
-  if (trustStamp && index && index->MatchesState(StateOf(layout_.Prefix()))) return;
+  if (trustStamp && index && index->MatchesState(StateOf(layout_.Prefix())) &&
+      (!walkTrees || index->TreesIntact(recordCount_))) {
+    return;
+  }
   try {
+    // A damaged tree under a stamp that matches must stay marked stale should the rebuild fail.
+    if (index && walkTrees) MarkIndexUpdating(mdx_);
     RebuildIndex(TagsForRebuild(index), recordCount_);
   } catch (const Error& e) {
     if (e.Kind() != ErrorKind::Io) throw;
@@ -262,6 +267,13 @@ void Table::OpenIndex(bool trustStamp) {
     // rebuilds it.
     mdx_.Close();
   }
+}
+
+void Table::CheckIndex() {
+  RequireActive("CheckIndex");
+  const WriteScope lock(*this);
+  RefreshCount();
+  if (layout_.Prefix().hasIndex) OpenIndex(true, true);
 }
 
 std::optional<MdxIndex> Table::LoadIndex(bool hasIndex) {

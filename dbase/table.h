@@ -97,6 +97,11 @@ class Table {
   // append or rebuild, elsewhere.
   static void RemoveAbandonedTempFiles(const std::string& path);
   void Open(const std::string& path);
+  // Walks every tag of the open table's index and rebuilds the index when a tree is damaged in a
+  // way its stamp cannot show (a zeroed or garbled page). Open trusts a matching stamp and an
+  // append checks only the nodes on its key's way down, so a page elsewhere stays damaged until
+  // this, a pack (which rebuilds the index) or an append that meets it. Waits like Post.
+  void CheckIndex();
   void Close() noexcept;
   bool Active() const { return dbf_.IsOpen(); }
   const std::string& Path() const { return path_; }
@@ -156,8 +161,9 @@ class Table {
   void RepairShortTable();
   void DropRecordsCutShort(const DbfPrefix& repaired);
   void OpenIndexFile();
-  // Rebuilds the index unless its stamp names the table's state (and trustStamp).
-  void OpenIndex(bool trustStamp);
+  // Rebuilds the index unless its stamp names the table's state (and trustStamp) and, with
+  // walkTrees, its trees are whole (MdxIndex::TreesIntact).
+  void OpenIndex(bool trustStamp, bool walkTrees = false);
   // The header's first bytes, checked against the lengths known since Open.
   DbfPrefix ReadPrefixLengths() const;
   // The same, also checked against the file size.

@@ -149,7 +149,8 @@ TEST_F(IndexTest, IndexNotMatchingTheTableIsRebuiltOnOpen) {
 // An append that finds a node on its key's way down that cannot be one there rebuilds the index,
 // also while another holder keeps the table open (so that no pack runs); that holder's next key
 // goes into the rebuilt file without another rebuild. The damage is in one tag's root or in its
-// last leaf, where the appended keys (above all others) go.
+// last leaf, where the appended keys (above all others) go; damage in its first leaf, off that
+// way, is found by walking the whole index (CheckIndex) before the append.
 TEST_F(IndexTest, AppendRebuildsATreeFoundDamagedWhileAnotherHolderHasItOpen) {
   AppendMany(0, 300);
   const auto dbf = ReadBytes(path_);
@@ -160,6 +161,8 @@ TEST_F(IndexTest, AppendRebuildsATreeFoundDamagedWhileAnotherHolderHasItOpen) {
     return [=](std::uint8_t* n, std::size_t) { std::fill_n(n + at, count, value); };
   };
   const std::vector<std::pair<std::size_t, Damage>> damages = {  // tag header offset, damage
+      {248, fill(0, 1024, 0)},   // the first leaf: off the append's way
+      {248, fill(8 + 3, 1, 1)},  // its first entry's record beyond the table
       {0, fill(0, 4, 0xFF)},  // a count too high
       {0, fill(0, 1024, 0)},
       {252, fill(0, 1024, 0)},
@@ -189,6 +192,7 @@ TEST_F(IndexTest, AppendRebuildsATreeFoundDamagedWhileAnotherHolderHasItOpen) {
       {
         Table second;
         second.Open(path_);
+        if (damages[d].first == 248) second.CheckIndex();
         AppendRow(second, {"ЯЯЯ", 1, "99991231235959", ""});
       }
       const ino_t rebuilt = inode();
