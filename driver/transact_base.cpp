@@ -77,9 +77,12 @@ class ExclusiveGuard {
   dbase::Table& table_;
 };
 
-void PackWhenExclusive(dbase::Table& table) {
+// True when the table was packed.
+bool PackWhenExclusive(dbase::Table& table) {
   ExclusiveGuard guard(table);
-  if (table.TryExclusiveAccess()) table.Pack();
+  if (!table.TryExclusiveAccess()) return false;
+  table.Pack();
+  return true;
 }
 
 }  // namespace
@@ -146,7 +149,9 @@ bool TTransactBase::PrepareTable() {
 void TTransactBase::PackExisting(const std::string& fileName) {
   FDbf->Open(fileName);
   CloseGuard close(*FDbf);
-  PackWhenExclusive(*FDbf);
+  // A pack rebuilds the index. Without it (another program has the table open) the whole index is
+  // walked once, so that a page a crash left damaged is not written into by the appends to come.
+  if (!PackWhenExclusive(*FDbf)) FDbf->CheckIndex();
 }
 
 bool TTransactBase::CreateTable(const std::string& fileName) {

@@ -44,9 +44,10 @@ class TTransactBase {
   // Prepares the table (PrepareTable) and answers 0.
   std::int32_t Open();
   // Creates the table with its two index tags when it is missing, else packs it when exclusive
-  // access can be had. A failed creation raises Exception("Ошибка создания таблицы:  <message> ").
-  // A missing or unreadable index is rebuilt and a last record cut short is dropped on the way;
-  // temporary files of creations whose process died are removed.
+  // access can be had and otherwise walks its index (rebuilt when damaged). A failed creation
+  // raises Exception("Ошибка создания таблицы:  <message> "). A missing or unreadable index is
+  // rebuilt and a last record cut short is dropped on the way; temporary files left by creations,
+  // packs and rebuilds whose process died are removed.
   bool PrepareTable();
   // Appends the event; then, with more live records than a positive Capacity, deletes the oldest
   // ones (in physical order) until Capacity are left, which also takes back records a crash
