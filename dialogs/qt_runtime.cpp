@@ -109,7 +109,9 @@ bool WaylandSocketGiven(std::string_view value) {
 // Whether a Wayland compositor answers on WAYLAND_DISPLAY (or its default socket), or the client was
 // given its connection in WAYLAND_SOCKET.
 bool WaylandDisplayAnswers() {
-  if (const char* socket = std::getenv("WAYLAND_SOCKET"); socket != nullptr) return WaylandSocketGiven(socket);
+  if (const char* socket = std::getenv("WAYLAND_SOCKET"); socket != nullptr) {
+    return WaylandSocketGiven(socket);
+  }
   const TClientLibrary wayland("libwayland-client.so.0");
   auto* connect = wayland.Function<void*(const char*)>("wl_display_connect");
   auto* disconnect = wayland.Function<void(void*)>("wl_display_disconnect");
@@ -149,7 +151,9 @@ QStringList InstalledPlatforms() {
               QLatin1String("org.qt-project.Qt.QPA.QPlatformIntegrationFactoryInterface")))
         continue;
       const QJsonObject metaData = data.value(QLatin1String("MetaData")).toObject();
-      for (const QJsonValue& key : metaData.value(QLatin1String("Keys")).toArray()) names << key.toString();
+      for (const QJsonValue& key : metaData.value(QLatin1String("Keys")).toArray()) {
+        names << key.toString();
+      }
     }
   }
   return names;
@@ -163,9 +167,10 @@ bool PlatformAnswers(const std::string& entry, const QStringList& installed) {
   std::string plugin = entry.substr(0, entry.find(':'));
   std::transform(plugin.begin(), plugin.end(), plugin.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (plugin == "xcb" && !X11DisplayAnswers()) return false;
-  if (plugin.starts_with("wayland") && !WaylandDisplayAnswers()) return false;
-  return installed.contains(QString::fromStdString(plugin), Qt::CaseInsensitive);
+  if (!installed.contains(QString::fromStdString(plugin), Qt::CaseInsensitive)) return false;
+  if (plugin == "xcb") return X11DisplayAnswers();
+  if (plugin.starts_with("wayland")) return WaylandDisplayAnswers();
+  return true;
 }
 
 // The platform entries that can show windows, as the ';'-separated list for Qt's -platform option;
