@@ -235,11 +235,7 @@ int TMorvikNetDevice::ReceiveFromController(TReceivedFrame& Frame, TController*&
     Controller = Controllers.FindByIP(Frame.Host);
     if (!Controller) return kErrControllerNotListed;
     if ((code = SendAck(Frame.Host, Frame.Seq, Frame.Crc)) != kOk) return code;
-    const bool announcement = Frame.Code == frames::kHello;
-    if (announcement || Controller->Received.IsNewSeq(Frame.Seq)) {
-      Controller->Received.Accept(Frame.Seq, announcement);
-      return kOk;
-    }
+    if (Controller->Received.Accept(Frame.Seq, Frame.Code == frames::kHello)) return kOk;
     code = kErrProtocol;  // a repeat: acknowledged, not handled; look at the next datagram
   }
   return code;

@@ -9,9 +9,14 @@ bool TSeqWindow::IsNewSeq(std::uint8_t n) const noexcept {
   return Empty() || Ahead(n, last_) || !accepted_.test(n);
 }
 
-void TSeqWindow::Accept(std::uint8_t n, bool announcement) noexcept {
-  if (announcement || Empty() || Ahead(n, last_)) MoveTo(n);
+bool TSeqWindow::Accept(std::uint8_t n, bool announcement) noexcept {
+  if (announcement || Empty() || Ahead(n, last_)) {
+    MoveTo(n);
+  } else if (accepted_.test(n)) {
+    return false;
+  }
   accepted_.set(n);
+  return true;
 }
 
 void TSeqWindow::MoveTo(std::uint8_t n) noexcept {

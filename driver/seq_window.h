@@ -13,9 +13,10 @@ class TSeqWindow {
   // n is new when nothing was accepted yet, when it lies ahead of Last, or when it lies at or behind
   // Last and was not accepted.
   bool IsNewSeq(std::uint8_t n) const noexcept;
-  // Remembers n as accepted. A number ahead of Last (or the first one) becomes Last; so does an
+  // Takes n when it is new or an announcement (always taken) and remembers it; false, changing
+  // nothing, for a repeat. A number ahead of Last (or the first one) becomes Last; so does an
   // announcement, whatever its number. When Last moves, the numbers now ahead of it are forgotten.
-  void Accept(std::uint8_t n, bool announcement = false) noexcept;
+  bool Accept(std::uint8_t n, bool announcement = false) noexcept;
 
   bool Empty() const noexcept { return accepted_.none(); }
   // The newest number accepted; 255 while nothing was.

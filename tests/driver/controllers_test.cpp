@@ -157,7 +157,7 @@ void RunSeqScript(const char* name, std::initializer_list<SeqStep> steps) {
     if (!s.announcement) {
       EXPECT_EQ(window.IsNewSeq(n), s.isNew) << name << ", step " << i << ": " << s.n;
     }
-    if (s.announcement || s.isNew) window.Accept(n, s.announcement);
+    EXPECT_EQ(window.Accept(n, s.announcement), s.announcement || s.isNew) << name << ", step " << i;
     EXPECT_EQ(window.Last(), s.last) << name << ", step " << i;
     ++i;
   }
