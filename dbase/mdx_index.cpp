@@ -497,23 +497,24 @@ void MdxIndex::ForEachKey(std::size_t t,
 }
 
 bool MdxIndex::TreesIntact(std::uint32_t recordCount) const {
-  std::vector<bool> seen;
-  bool whole = true;
-  const auto visit = [&](std::string_view, std::uint32_t recno) {
-    whole = whole && !seen[recno];
-    seen[recno] = true;
-  };
   try {
-    for (std::size_t t = 0; t < tags_.size() && whole; ++t) {
-      seen.assign(std::size_t{recordCount} + 1, false);
-      WalkTag(t, recordCount, visit);  // record numbers 1..recordCount only
-      whole = whole && std::count(seen.begin(), seen.end(), true) == recordCount;
+    for (std::size_t t = 0; t < tags_.size(); ++t) {
+      std::vector<bool> seen(std::size_t{recordCount} + 1, false);
+      std::uint32_t keys = 0;
+      bool repeated = false;
+      // Record numbers 1..recordCount only: the walk refuses others.
+      WalkTag(t, recordCount, [&](std::string_view, std::uint32_t recno) {
+        repeated = repeated || seen[recno];
+        seen[recno] = true;
+        ++keys;
+      });
+      if (repeated || keys != recordCount) return false;
     }
   } catch (const Error& e) {
     if (e.Kind() != ErrorKind::Corrupt) throw;
     return false;
   }
-  return whole;
+  return true;
 }
 
 void MdxIndex::WalkTag(std::size_t t, std::uint32_t maxRecord,

@@ -271,9 +271,7 @@ void Table::OpenIndex(bool trustStamp, bool walkTrees) {
 
 void Table::CheckIndex() {
   RequireActive("CheckIndex");
-  const WriteScope lock(*this);
-  RefreshCount();
-  if (layout_.Prefix().hasIndex) OpenIndex(true, true);
+  if (layout_.Prefix().hasIndex) OpenIndex(true, true);  // takes the lock and the count itself
 }
 
 std::optional<MdxIndex> Table::LoadIndex(bool hasIndex) {
