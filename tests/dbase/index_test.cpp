@@ -163,6 +163,10 @@ TEST_F(IndexTest, AppendRebuildsATreeFoundDamagedWhileAnotherHolderHasItOpen) {
   const std::vector<std::pair<std::size_t, Damage>> damages = {  // tag header offset, damage
       {248, fill(0, 1024, 0)},   // the first leaf: off the append's way
       {248, fill(8 + 3, 1, 1)},  // its first entry's record beyond the table
+      {248, [](std::uint8_t* n, std::size_t item) {  // its last key lost, the node well formed
+         --n[0];
+         std::fill_n(n + 8 + n[0] * item, item, 0);
+       }},
       {0, fill(0, 4, 0xFF)},  // a count too high
       {0, fill(0, 1024, 0)},
       {252, fill(0, 1024, 0)},
