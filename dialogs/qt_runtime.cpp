@@ -2,10 +2,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QLibrary>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QPluginLoader>
@@ -122,68 +122,112 @@ bool WaylandDisplayAnswers() {
   return true;
 }
 
-// The folders where Qt looks for platform plugins when it starts: the "platforms" folder of each
-// library path (QT_PLUGIN_PATH, Qt's own plugin folder, the program's folder) and of
-// QT_QPA_PLATFORM_PLUGIN_PATH, and that folder itself.
-QStringList PlatformPluginFolders() {
-  QStringList paths = QCoreApplication::libraryPaths();
-  paths << QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
-  QStringList folders;
-  const QString own = qEnvironmentVariable("QT_QPA_PLATFORM_PLUGIN_PATH");
-  if (!own.isEmpty()) {
-    folders << own;
-    paths << own;
-  }
-  for (const QString& path : paths) folders << path + QStringLiteral("/platforms");
-  return folders;
-}
+// A plugin file of a platform, with the names it answers to.
+struct TPlatformPlugin {
+  QString File;
+  QStringList Keys;
+};
+// The platform plugins of each round of Qt's search, in the order in which Qt meets them.
+using TPluginRounds = std::vector<std::vector<TPlatformPlugin>>;
 
-// The platform names that the plugins in those folders answer to, read from the plugins' metadata
-// as Qt reads it, without loading them.
-QStringList InstalledPlatforms() {
-  QStringList names;
-  for (const QString& folder : PlatformPluginFolders()) {
-    const QDir dir(folder);
-    for (const QString& file : dir.entryList(QDir::Files)) {
-      if (!QLibrary::isLibrary(file)) continue;
-      const QJsonObject data = QPluginLoader(dir.filePath(file)).metaData();
-      if (!data.value(QLatin1String("IID")).toString().startsWith(
-              QLatin1String("org.qt-project.Qt.QPA.QPlatformIntegrationFactoryInterface")))
+// The platform plugins of the folders, in the order in which Qt meets them (each folder in the
+// order of its entries), read from their metadata as Qt reads it, without loading them.
+std::vector<TPlatformPlugin> PlatformPluginsIn(const QStringList& folders) {
+  std::vector<TPlatformPlugin> plugins;
+  for (const QString& folder : folders) {
+    for (QDirIterator entries(folder, QDir::Files); entries.hasNext();) {
+      const QString file = entries.next();
+      const QJsonObject data = QPluginLoader(file).metaData();
+      if (data.value(QLatin1String("IID")).toString() !=
+          QLatin1String("org.qt-project.Qt.QPA.QPlatformIntegrationFactoryInterface.5.3"))
         continue;
+      QStringList keys;
       const QJsonObject metaData = data.value(QLatin1String("MetaData")).toObject();
-      for (const QJsonValue& key : metaData.value(QLatin1String("Keys")).toArray()) {
-        names << key.toString();
-      }
+      for (const QJsonValue& key : metaData.value(QLatin1String("Keys")).toArray()) keys << key.toString();
+      plugins.push_back({file, keys});
     }
   }
-  return names;
+  return plugins;
+}
+
+// Where Qt looks for platform plugins when it starts, one list per round of its search. With
+// QT_QPA_PLATFORM_PLUGIN_PATH set, it first looks in that folder and in each library path itself;
+// then, in any case, in the "platforms" folder of each (that folder first, then QT_PLUGIN_PATH,
+// Qt's own plugin folder and the program's folder).
+TPluginRounds PlatformPluginRounds() {
+  QStringList paths = QCoreApplication::libraryPaths();
+  paths << QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+  const QString own = qEnvironmentVariable("QT_QPA_PLATFORM_PLUGIN_PATH");
+  TPluginRounds rounds;
+  if (!own.isEmpty()) {
+    paths.prepend(own);
+    rounds.push_back(PlatformPluginsIn(paths));
+  }
+  QStringList platformFolders;
+  for (const QString& path : paths) platformFolders << path + QStringLiteral("/platforms");
+  rounds.push_back(PlatformPluginsIn(platformFolders));
+  return rounds;
+}
+
+// The files that Qt would try for a platform, one per round of its search: the first there that
+// answers to the name (as Qt matches names, without regard to case).
+QStringList PluginFilesFor(const std::string& platform, const TPluginRounds& rounds) {
+  const QString name = QString::fromStdString(platform);
+  QStringList files;
+  for (const std::vector<TPlatformPlugin>& round : rounds) {
+    const auto first = std::find_if(round.begin(), round.end(), [&](const TPlatformPlugin& plugin) {
+      return plugin.Keys.contains(name, Qt::CaseInsensitive);
+    });
+    if (first != round.end()) files << first->File;
+  }
+  return files;
+}
+
+// Whether the plugin loads and is a platform plugin. Qt ends the process on one that does not
+// (a library it needs is missing, say), so it is loaded here first; it stays loaded for Qt.
+bool PluginLoads(const QString& file) {
+  QPluginLoader loader(file);
+  const QObject* instance = loader.instance();
+  return instance != nullptr && instance->inherits("QPlatformIntegrationPlugin");
 }
 
 // Whether the platform entry can show windows. Qt ends the whole process when no platform of its
-// list starts, so a platform counts only when a plugin answers to its name (as Qt matches names,
-// without regard to case) and, for the two display servers, the server answers; other platforms
-// (offscreen, vnc, framebuffers) need no server to be asked.
-bool PlatformAnswers(const std::string& entry, const QStringList& installed) {
+// list starts, so a platform counts only when a plugin that Qt would try for it answers to its
+// name, the display server answers (for the two display servers; other platforms, such as
+// offscreen, vnc and framebuffers, need none) and that plugin loads; where Qt would try a second
+// plugin after a first one that fails, one that loads is enough.
+bool PlatformAnswers(const std::string& entry, const TPluginRounds& rounds) {
   std::string plugin = entry.substr(0, entry.find(':'));
   std::transform(plugin.begin(), plugin.end(), plugin.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (!installed.contains(QString::fromStdString(plugin), Qt::CaseInsensitive)) return false;
-  if (plugin == "xcb") return X11DisplayAnswers();
-  if (plugin.starts_with("wayland")) return WaylandDisplayAnswers();
-  return true;
+  const QStringList files = PluginFilesFor(plugin, rounds);
+  if (files.isEmpty()) return false;
+  if (plugin == "xcb" && !X11DisplayAnswers()) return false;
+  if (plugin.starts_with("wayland") && !WaylandDisplayAnswers()) return false;
+  return std::any_of(files.begin(), files.end(), PluginLoads);
 }
 
 // The platform entries that can show windows, as the ';'-separated list for Qt's -platform option;
 // empty when none can.
 std::string ReachablePlatforms() {
-  const QStringList installed = InstalledPlatforms();
+  const TPluginRounds rounds = PlatformPluginRounds();
   std::string reachable;
   for (const std::string& entry : PlatformCandidates()) {
-    if (!PlatformAnswers(entry, installed)) continue;
+    if (!PlatformAnswers(entry, rounds)) continue;
     if (!reachable.empty()) reachable += ';';
     reachable += entry;
   }
   return reachable;
+}
+
+// The error for no platform that can show windows: the platforms asked for in QT_QPA_PLATFORM are
+// named; without it, the display variables are.
+std::string NoDisplayError() {
+  const char* asked = std::getenv("QT_QPA_PLATFORM");
+  if (asked == nullptr || *asked == '\0') return std::string(dialog_strings::SNoDisplay);
+  std::string text(dialog_strings::SNoPlatform);
+  text.replace(text.find("%s"), 2, asked);
+  return text;
 }
 
 bool& Started() {
@@ -239,7 +283,7 @@ void EnsureQtApplication() {
     if (QCoreApplication::instance() != nullptr)
       throw Exception(std::string(dialog_strings::SNoWidgetApplication));
     const std::string platforms = ReachablePlatforms();
-    if (platforms.empty()) throw Exception(std::string(dialog_strings::SNoDisplay));
+    if (platforms.empty()) throw Exception(NoDisplayError());
     CreateApplication(platforms);
   }
   Started() = true;

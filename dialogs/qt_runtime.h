@@ -15,8 +15,8 @@ class QSocketNotifier;
 // and that the driver's pump-everything waits (ProcessMessages, Delay) process Qt's events too.
 // Raises Exception with a clear message when there is no display to show windows on (no DISPLAY,
 // no WAYLAND_DISPLAY and no QT_QPA_PLATFORM, no server answering on the display named, or no Qt
-// plugin for the platform), and when the application object lives on another thread (Qt's windows
-// work on that thread only).
+// plugin for the platform that loads), and when the application object lives on another thread
+// (Qt's windows work on that thread only).
 // The application object this creates is never destroyed: Qt must not be unloaded under a running
 // program.
 void EnsureQtApplication();

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -35,26 +37,31 @@ bool WaylandSocketLeft(const std::string& given) {
 }
 
 // Runs EnsureQtApplication in a child process whose display and plugin path variables are only
-// those given; answers "refused" (the clear error), "started", "socket taken" (a pre-connected
-// Wayland socket was used up before Qt could have it), or how the child ended otherwise.
+// those given; answers "refused" (the clear error, naming the platforms of QT_QPA_PLATFORM when it
+// is set), "refused after loading the stub" (the same, once the stub plugin had been loaded),
+// "started", "socket taken" (a pre-connected Wayland socket was used up before Qt could have it),
+// or how the child ended otherwise.
 std::string StartQtInChild(std::initializer_list<std::pair<const char*, std::string>> variables) {
   const pid_t child = fork();
   if (child == 0) {
     alarm(20);  // bound
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "QT_QPA_PLATFORM", "QT_PLUGIN_PATH",
-                             "QT_QPA_PLATFORM_PLUGIN_PATH"})
+                             "QT_QPA_PLATFORM_PLUGIN_PATH", "TAVO_STUB_PLUGIN_LOADED"})
       unsetenv(name);
     for (const auto& [name, value] : variables) setenv(name, value.c_str(), 1);
     const char* socket = std::getenv("WAYLAND_SOCKET");
     const std::string givenSocket = socket == nullptr ? "" : socket;
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const std::string named = platform == nullptr ? "DISPLAY" : platform;
     try {
       EnsureQtApplication();
       if (!WaylandSocketLeft(givenSocket)) _exit(4);
       _exit(QCoreApplication::instance() != nullptr && QtApplicationStarted() ? 0 : 1);
     } catch (const Exception& e) {
       if (!WaylandSocketLeft(givenSocket)) _exit(4);
-      const bool clear = std::string(e.what()).find("DISPLAY") != std::string::npos;
-      _exit(clear && QCoreApplication::instance() == nullptr && !QtApplicationStarted() ? 2 : 3);
+      const bool clear = std::string(e.what()).find(named) != std::string::npos;
+      if (!clear || QCoreApplication::instance() != nullptr || QtApplicationStarted()) _exit(3);
+      _exit(std::getenv("TAVO_STUB_PLUGIN_LOADED") == nullptr ? 2 : 5);
     }
   }
   int status = 0;
@@ -64,6 +71,7 @@ std::string StartQtInChild(std::initializer_list<std::pair<const char*, std::str
     case 0: return "started";
     case 2: return "refused";
     case 4: return "socket taken";
+    case 5: return "refused after loading the stub";
     default: return "exit " + std::to_string(WEXITSTATUS(status));
   }
 }
@@ -75,6 +83,16 @@ std::string DeadDisplay() {
   while (number < 999 && access(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), F_OK) == 0) ++number;
   return ":" + std::to_string(number);
 }
+
+// A folder with a copy of a stub platform plugin at `place` inside it.
+struct TPluginFolder {
+  QTemporaryDir Dir;
+  TPluginFolder(const char* stub, const QString& place) {
+    QDir(Dir.path()).mkpath(QFileInfo(place).path());
+    EXPECT_TRUE(QFile::copy(QString::fromUtf8(stub), Dir.filePath(place)));
+  }
+  std::string Path() const { return Dir.path().toStdString(); }
+};
 
 TEST(QtApplication, IsRefusedWithAClearErrorWhenNoDisplayAnswers) {
   if (QCoreApplication::instance() != nullptr) GTEST_SKIP() << "Qt already runs in this process";
@@ -95,24 +113,38 @@ TEST(QtApplication, IsRefusedWithAClearErrorWhenNoDisplayAnswers) {
   // Qt matches them.
   EXPECT_EQ(StartQtInChild({{"QT_QPA_PLATFORM", "xcb;OffScreen"}, {"DISPLAY", dead}}), "started");
 
-  // A client started on a pre-connected Wayland socket, where Qt has no Wayland plugin: the socket is
-  // left to Qt untouched, and the platform counts only when its plugin is there.
+  // Plugins that Qt finds but cannot start (one that is no platform plugin, one whose library is not
+  // there at run time): Qt would end the process. They answer to "StubPlatform", and are found in the
+  // folder of QT_QPA_PLATFORM_PLUGIN_PATH itself and in the "platforms" folder of QT_PLUGIN_PATH.
+  const TPluginFolder own(TAVO_TEST_STUB_PLUGIN, "libstub.so");
+  const TPluginFolder broken(TAVO_TEST_BROKEN_STUB_PLUGIN, "platforms/libstub.so");
+  EXPECT_EQ(StartQtInChild({{"QT_QPA_PLATFORM", "stubplatform"}, {"QT_QPA_PLATFORM_PLUGIN_PATH", own.Path()}}),
+            "refused after loading the stub");
+  EXPECT_EQ(StartQtInChild({{"QT_QPA_PLATFORM", "stubplatform"}, {"QT_PLUGIN_PATH", broken.Path()}}), "refused");
+  EXPECT_EQ(StartQtInChild({{"QT_QPA_PLATFORM", "StubPlatform;offscreen"}, {"QT_PLUGIN_PATH", broken.Path()}}),
+            "started");
+
+  // A client started on a pre-connected Wayland socket, with the stub as the only plugin that answers
+  // to "wayland": the socket counts and is left to Qt untouched (so the plugin is tried); a descriptor
+  // that is no socket does not count.
   const QDir systemPlatforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platforms");
   if (!systemPlatforms.entryList({"*wayland*"}, QDir::Files).isEmpty())
     GTEST_SKIP() << "Qt's Wayland plugin is installed";
   int pair[2];
+  int pipeEnds[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  ASSERT_EQ(pipe(pipeEnds), 0);
   const std::string socket = std::to_string(pair[0]);
-  const QTemporaryDir empty;
-  const std::string folder = empty.path().toStdString();
   EXPECT_EQ(StartQtInChild({{"QT_QPA_PLATFORM", "wayland"},
                             {"WAYLAND_SOCKET", socket},
-                            {"QT_PLUGIN_PATH", folder},
-                            {"QT_QPA_PLATFORM_PLUGIN_PATH", folder}}),
+                            {"QT_QPA_PLATFORM_PLUGIN_PATH", own.Path()}}),
+            "refused after loading the stub");
+  EXPECT_EQ(StartQtInChild({{"QT_QPA_PLATFORM", "wayland"},
+                            {"WAYLAND_SOCKET", std::to_string(pipeEnds[0])},
+                            {"QT_QPA_PLATFORM_PLUGIN_PATH", own.Path()}}),
             "refused");
   EXPECT_EQ(StartQtInChild({{"QT_QPA_PLATFORM", "wayland;offscreen"}, {"WAYLAND_SOCKET", socket}}), "started");
-  close(pair[0]);
-  close(pair[1]);
+  for (int fd : {pair[0], pair[1], pipeEnds[0], pipeEnds[1]}) close(fd);
 }
 
 TEST(QtApplication, IsCreatedOnceOnTheCallingThread) {
