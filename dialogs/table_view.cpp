@@ -16,6 +16,9 @@ void SetUpTableView(QTableView& view, QAbstractItemModel* model) {
   QHeaderView* header = view.horizontalHeader();
   header->setSectionsClickable(false);
   header->setSortIndicatorShown(false);
+  // Tab and Shift+Tab move on to the window's other controls, as in a native list; the arrow keys
+  // move between the rows.
+  view.setTabKeyNavigation(false);
   const QStringList widths = view.property("columnWidths").toStringList();
   for (int column = 0; column < widths.size(); ++column)
     view.setColumnWidth(column, widths[column].toInt());

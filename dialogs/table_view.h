@@ -11,7 +11,8 @@ class QTableView;
 class OleVariant;
 
 QStringList ColumnCaptions(const QTableView& view);
-// Sets the model, the designed column widths, row height and header behaviour (not clickable).
+// Sets the model, the designed column widths, row height and header behaviour (not clickable);
+// Tab leaves the list.
 void SetUpTableView(QTableView& view, QAbstractItemModel* model);
 // A value as the lists show it: the ordinary variant-to-text conversion; a value without a text
 // form (an array, say) shows as empty text.

@@ -3,6 +3,8 @@
 #include "dialogs/main_settings.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QPushButton>
 #include <QTableView>
 #include <QTabWidget>
 #include <QTest>
@@ -176,7 +178,7 @@ TEST_F(ControllerListPage, DuplicatesAreKeptAndOnlyAnAppliedDialogStoresTheList)
   EXPECT_EQ(stored.Count(), 2);
 }
 
-TEST_F(ControllerListPage, TheToolbarAnswersItsKeysAndItsButtonsGiveTheirHintsAsHelp) {
+TEST_F(ControllerListPage, TheListAnswersItsKeysTabLeavesItAndToolbarButtonsGiveTheirHintsAsHelp) {
   Open(ListXml({{"1", "10.0.0.1"}, {"2", "10.0.0.2"}}));
   view()->selectRow(0);
   // The offscreen platform does not give the window back after a modal one: it is taken back before
@@ -201,6 +203,17 @@ TEST_F(ControllerListPage, TheToolbarAnswersItsKeysAndItsButtonsGiveTheirHintsAs
   press(Qt::Key_Delete)();
   EXPECT_EQ(Rows(), 2);
   EXPECT_EQ(Cell(0, 0), "2");
+  // Tab and Shift+Tab leave the list; Tab goes on to OK.
+  focus();
+  QTest::keyClick(view(), Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_FALSE(view()->hasFocus());
+  focus();
+  QWidget* reached = view();
+  for (int i = 0; i < 20 && reached != nullptr && reached != dialog->Form().btnOK; ++i) {
+    QTest::keyClick(reached, Qt::Key_Tab);
+    reached = QApplication::focusWidget();
+  }
+  EXPECT_EQ(reached, dialog->Form().btnOK);
   // What's This on a toolbar button: the button's hint at its corner.
   for (QAction* action : {page->Form().acAdd, page->Form().acDel, page->Form().acEdit}) {
     QWidget* button = page->Form().ActionToolBar1->widgetForAction(action);

@@ -183,16 +183,31 @@ TEST_F(SettingsList, TheStatusLineShowsTheLastSelectedDescription) {
   EXPECT_EQ(grid->Form().stStatus->text(), QString::fromUtf8("Количество событий в журнале"));
 }
 
-TEST_F(SettingsList, EnterAndEscDoNotCloseTheWindowAndOkKeepsATypedValue) {
+TEST_F(SettingsList, EnterAndEscCloseNothingTabLeavesTheListAndTabOrOkKeepATypedValue) {
   QTest::keyClick(view(), Qt::Key_Escape);
   QTest::keyClick(grid.get(), Qt::Key_Return);
   QTest::keyClick(grid->Form().btnOK, Qt::Key_Return);
   EXPECT_TRUE(grid->isVisible());
-  Select(kEventRecCount);
-  grid->BeginEdit();
-  grid->Form().edEdit->setText("64");
-  grid->done(QDialog::Accepted);
-  EXPECT_EQ(Entry(kEventRecCount).Value.AsString(), "64");
+  // The arrows move between the rows; Tab and Shift+Tab move on to the window's other controls.
+  Select(kDefaultTimeOut);
+  QTest::keyClick(view(), Qt::Key_Down);
+  EXPECT_EQ(view()->currentIndex().row(), kDefaultTimeOut + 1);
+  for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+    view()->setFocus();
+    QTest::keyClick(view(), key, key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
+    EXPECT_FALSE(view()->hasFocus()) << key;
+  }
+  for (const bool byTab : {true, false}) {
+    Select(kEventRecCount);
+    grid->BeginEdit();
+    grid->Form().edEdit->setText(byTab ? "64" : "65");
+    if (byTab)
+      QTest::keyClick(grid->Form().edEdit, Qt::Key_Tab);
+    else
+      grid->done(QDialog::Accepted);
+    EXPECT_FALSE(grid->Editing());
+    EXPECT_EQ(Entry(kEventRecCount).Value.AsString(), byTab ? "64" : "65");
+  }
   EXPECT_EQ(grid->result(), QDialog::Accepted);
 }
 
