@@ -256,9 +256,10 @@ void Table::OpenIndex(bool trustStamp, bool walkTrees) {
       (!walkTrees || index->TreesIntact(recordCount_))) {
     return;
   }
+  // A damaged tree under a stamp that matches must stay marked stale should the rebuild fail; a
+  // mark that cannot be written leaves the damage hidden, so its error goes to the caller.
+  if (index && walkTrees) MarkIndexUpdating(mdx_);
   try {
-    // A damaged tree under a stamp that matches must stay marked stale should the rebuild fail.
-    if (index && walkTrees) MarkIndexUpdating(mdx_);
     RebuildIndex(TagsForRebuild(index), recordCount_);
   } catch (const Error& e) {
     if (e.Kind() != ErrorKind::Io) throw;

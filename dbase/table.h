@@ -100,7 +100,9 @@ class Table {
   // Walks every tag of the open table's index and rebuilds the index when a tree is damaged in a
   // way its stamp cannot show (a zeroed or garbled page). Open trusts a matching stamp and an
   // append checks only the nodes on its key's way down, so a page elsewhere stays damaged until
-  // this, a pack (which rebuilds the index) or an append that meets it. Waits like Post.
+  // this, a pack (which rebuilds the index) or an append that meets it. A damaged index is marked
+  // stale before the rebuild: a rebuild that fails for an I/O reason (a full disk) leaves it to the
+  // next append or open, a mark that cannot be written throws. Waits like Post.
   void CheckIndex();
   void Close() noexcept;
   bool Active() const { return dbf_.IsOpen(); }
