@@ -167,6 +167,8 @@ TEST(SeqWindow, NewNumbersRepeatsAndReannouncements) {
   constexpr bool A = true, F = false;  // announcement or not
   RunSeqScript("nothing accepted yet: any number, 255 too",
                {{255, F, true, 255}, {255, F, false, 255}, {0, F, true, 0}});
+  RunSeqScript("the first number taken is Last, though not ahead of 255",
+               {{200, F, true, 200}, {100, F, true, 200}, {200, F, false, 200}});
   RunSeqScript("1 to 127 ahead are new, the rest only when not taken",
                {{5, F, true, 5}, {6, F, true, 6}, {6, F, false, 6}, {5, F, false, 6}, {4, F, true, 6},
                 {4, F, false, 6}, {133, F, true, 133}, {5, F, false, 133}, {6, F, false, 133},
@@ -186,6 +188,9 @@ TEST(SeqWindow, NewNumbersRepeatsAndReannouncements) {
   RunSeqScript("numbers passed by two moves of 120 are forgotten",
                {{10, F, true, 10}, {130, F, true, 130}, {10, F, false, 130}, {250, F, true, 250},
                 {114, F, true, 114}, {10, F, true, 114}});
+  RunSeqScript("a move forgets all 127 numbers ahead",
+               {{127, F, true, 127}, {254, F, true, 254}, {0, F, true, 0}, {250, A, true, 250},
+                {127, F, true, 250}});
 }
 
 TEST(ControllerXml, RoundTripKeepsEverythingAndResetsLinkState) {

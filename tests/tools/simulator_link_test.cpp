@@ -203,9 +203,12 @@ TEST_F(SimLink, AnswersAStatusRequestWithFifteenBytes) {
 }
 
 // Also over a re-announcement: the pending frame keeps its number while the announcement takes
-// the next one.
+// the next one, and it is repeated as soon as the controller is linked again, long before its
+// resend interval has run out.
 TEST_F(SimLink, RepeatsAnUnacknowledgedFrameWithItsNumberThenGoesOn) {
-  StartWith(Fast());
+  ControllerOptions o = Fast();
+  o.resendInterval = 60s;
+  StartWith(o);
   LinkUp();
   EventSpec e;
   e.code = 4;
