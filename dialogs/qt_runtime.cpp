@@ -22,6 +22,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -79,21 +80,34 @@ class TClientLibrary {
   void* FHandle;
 };
 
-// Whether an X server answers on DISPLAY: a connection made (and closed) the way Qt's plugin makes
-// it, authentication included. Without the client library the plugin cannot load either.
-bool X11DisplayAnswers() {
-  const char* display = std::getenv("DISPLAY");
-  if (display == nullptr || *display == '\0') return false;
-  const TClientLibrary xcb("libxcb.so.1");
-  auto* connect = xcb.Function<void*(const char*, int*)>("xcb_connect");
-  auto* hasError = xcb.Function<int(void*)>("xcb_connection_has_error");
-  auto* disconnect = xcb.Function<void(void*)>("xcb_disconnect");
-  if (connect == nullptr || hasError == nullptr || disconnect == nullptr) return false;
-  void* connection = connect(display, nullptr);
-  const bool answers = hasError(connection) == 0;
-  disconnect(connection);  // also frees the object of a failed connection
-  return answers;
-}
+// A connection to the X server on DISPLAY, made the way Qt's plugin makes it, authentication
+// included (without the client library the plugin cannot load either), and closed when this ends.
+class TX11Connection {
+ public:
+  TX11Connection() {
+    const char* display = std::getenv("DISPLAY");
+    auto* connect = FXcb.Function<void*(const char*, int*)>("xcb_connect");
+    auto* hasError = FXcb.Function<int(void*)>("xcb_connection_has_error");
+    FDisconnect = FXcb.Function<void(void*)>("xcb_disconnect");
+    if (display == nullptr || *display == '\0' || connect == nullptr || hasError == nullptr ||
+        FDisconnect == nullptr)
+      return;
+    FConnection = connect(display, nullptr);
+    FAnswers = hasError(FConnection) == 0;
+  }
+  ~TX11Connection() {
+    if (FConnection != nullptr) FDisconnect(FConnection);  // also frees a failed connection's object
+  }
+  TX11Connection(const TX11Connection&) = delete;
+  TX11Connection& operator=(const TX11Connection&) = delete;
+  bool Answers() const { return FAnswers; }
+
+ private:
+  TClientLibrary FXcb{"libxcb.so.1"};
+  void (*FDisconnect)(void*) = nullptr;
+  void* FConnection = nullptr;
+  bool FAnswers = false;
+};
 
 // Whether WAYLAND_SOCKET names an open socket: the connection that the client was started on. It
 // is left to Qt's plugin untouched, for the client library takes it over on connecting (it unsets
@@ -191,34 +205,45 @@ bool PluginLoads(const QString& file) {
   return instance != nullptr && instance->inherits("QPlatformIntegrationPlugin");
 }
 
-// Whether the platform entry can show windows. Qt ends the whole process when no platform of its
-// list starts, so a platform counts only when a plugin that Qt would try for it answers to its
-// name, the display server answers (for the two display servers; other platforms, such as
-// offscreen, vnc and framebuffers, need none) and that plugin loads; where Qt would try a second
-// plugin after a first one that fails, one that loads is enough.
-bool PlatformAnswers(const std::string& entry, const TPluginRounds& rounds) {
-  std::string plugin = entry.substr(0, entry.find(':'));
-  std::transform(plugin.begin(), plugin.end(), plugin.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  const QStringList files = PluginFilesFor(plugin, rounds);
-  if (files.isEmpty()) return false;
-  if (plugin == "xcb" && !X11DisplayAnswers()) return false;
-  if (plugin.starts_with("wayland") && !WaylandDisplayAnswers()) return false;
-  return std::any_of(files.begin(), files.end(), PluginLoads);
-}
-
-// The platform entries that can show windows, as the ';'-separated list for Qt's -platform option;
-// empty when none can.
-std::string ReachablePlatforms() {
-  const TPluginRounds rounds = PlatformPluginRounds();
-  std::string reachable;
-  for (const std::string& entry : PlatformCandidates()) {
-    if (!PlatformAnswers(entry, rounds)) continue;
-    if (!reachable.empty()) reachable += ';';
-    reachable += entry;
+// Which of the platform entries asked for can show windows. Qt ends the whole process when no
+// platform of its list starts, so a platform counts only when a plugin that Qt would try for it
+// answers to its name, the display server answers (for the two display servers; other platforms,
+// such as offscreen, vnc and framebuffers, need none) and that plugin loads; where Qt would try a
+// second plugin after a first one that fails, one that loads is enough.
+// The connection made to the X server is held as long as the check: an X server resets itself when
+// its last client leaves, and Qt connecting during that reset would end the process as well.
+class TDisplayCheck {
+ public:
+  // The entries that can, as the ';'-separated list for Qt's -platform option; empty when none can.
+  std::string ReachablePlatforms() {
+    std::string reachable;
+    for (const std::string& entry : PlatformCandidates()) {
+      if (!PlatformAnswers(entry)) continue;
+      if (!reachable.empty()) reachable += ';';
+      reachable += entry;
+    }
+    return reachable;
   }
-  return reachable;
-}
+
+ private:
+  bool PlatformAnswers(const std::string& entry) {
+    std::string plugin = entry.substr(0, entry.find(':'));
+    std::transform(plugin.begin(), plugin.end(), plugin.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const QStringList files = PluginFilesFor(plugin, FRounds);
+    if (files.isEmpty()) return false;
+    if (plugin == "xcb" && !X11DisplayAnswers()) return false;
+    if (plugin.starts_with("wayland") && !WaylandDisplayAnswers()) return false;
+    return std::any_of(files.begin(), files.end(), PluginLoads);
+  }
+  bool X11DisplayAnswers() {
+    if (!FX11) FX11.emplace();
+    return FX11->Answers();
+  }
+
+  const TPluginRounds FRounds = PlatformPluginRounds();
+  std::optional<TX11Connection> FX11;
+};
 
 // The error for no platform that can show windows: the platforms asked for in QT_QPA_PLATFORM are
 // named; without it, the display variables are.
@@ -282,7 +307,8 @@ void EnsureQtApplication() {
   if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
     if (QCoreApplication::instance() != nullptr)
       throw Exception(std::string(dialog_strings::SNoWidgetApplication));
-    const std::string platforms = ReachablePlatforms();
+    TDisplayCheck check;  // holds its display connection until Qt has made its own
+    const std::string platforms = check.ReachablePlatforms();
     if (platforms.empty()) throw Exception(NoDisplayError());
     CreateApplication(platforms);
   }

@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -76,11 +77,17 @@ std::string StartQtInChild(std::initializer_list<std::pair<const char*, std::str
   }
 }
 
-// A display number with no X server behind it: no socket file in the machine's folder, and (the test
-// runs in a private network namespace) no abstract socket or TCP port either.
-std::string DeadDisplay() {
-  int number = 99;
-  while (number < 999 && access(("/tmp/.X11-unix/X" + std::to_string(number)).c_str(), F_OK) == 0) ++number;
+// A display number from `first` on with no X server behind it: no socket or lock file in the machine's
+// folders, and (the test runs in a private network namespace) no abstract socket or TCP port either.
+// The dead displays are taken from 99 on, the test's own server from 500 on, so that tests running
+// side by side never take one for the other.
+std::string DeadDisplay(int first = 99) {
+  int number = first;
+  const auto taken = [](int n) {
+    return access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) == 0 ||
+           access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0;
+  };
+  while (number < 999 && taken(number)) ++number;
   return ":" + std::to_string(number);
 }
 
@@ -145,6 +152,30 @@ TEST(QtApplication, IsRefusedWithAClearErrorWhenNoDisplayAnswers) {
             "refused");
   EXPECT_EQ(StartQtInChild({{"QT_QPA_PLATFORM", "wayland;offscreen"}, {"WAYLAND_SOCKET", socket}}), "started");
   for (int fd : {pair[0], pair[1], pipeEnds[0], pipeEnds[1]}) close(fd);
+}
+
+// An X server resets itself when its last client leaves; Xvfb -terminate ends instead. The check's own
+// connection must not leave it so before Qt has connected, or Qt would end the process.
+TEST(QtApplication, StartsOnAnXServerThatResetsWhenItsLastClientLeaves) {
+  if (QCoreApplication::instance() != nullptr) GTEST_SKIP() << "Qt already runs in this process";
+  const std::string display = DeadDisplay(500);
+  const pid_t server = fork();
+  if (server == 0) {
+    execlp("Xvfb", "Xvfb", display.c_str(), "-nolisten", "tcp", "-terminate", nullptr);
+    _exit(127);
+  }
+  ASSERT_GT(server, 0);
+  const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
+  int status = 0;
+  bool ended = false;
+  for (int i = 0; i < 200 && access(socket.c_str(), F_OK) != 0 && !ended; ++i) {
+    ended = waitpid(server, &status, WNOHANG) == server;
+    usleep(25'000);
+  }
+  if (ended) GTEST_SKIP() << (WIFEXITED(status) && WEXITSTATUS(status) == 127 ? "no Xvfb here" : "Xvfb ended");
+  EXPECT_EQ(StartQtInChild({{"DISPLAY", display}}), "started");
+  kill(server, SIGTERM);
+  waitpid(server, &status, 0);
 }
 
 TEST(QtApplication, IsCreatedOnceOnTheCallingThread) {
