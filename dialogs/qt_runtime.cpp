@@ -216,9 +216,12 @@ class TDisplayCheck {
  public:
   // The entries that can, as the ';'-separated list for Qt's -platform option; empty when none can.
   std::string ReachablePlatforms() {
+    const std::vector<std::string> candidates = PlatformCandidates();
+    if (candidates.empty()) return {};  // no plugin folder needs reading
+    const TPluginRounds rounds = PlatformPluginRounds();
     std::string reachable;
-    for (const std::string& entry : PlatformCandidates()) {
-      if (!PlatformAnswers(entry)) continue;
+    for (const std::string& entry : candidates) {
+      if (!PlatformAnswers(entry, rounds)) continue;
       if (!reachable.empty()) reachable += ';';
       reachable += entry;
     }
@@ -226,11 +229,11 @@ class TDisplayCheck {
   }
 
  private:
-  bool PlatformAnswers(const std::string& entry) {
+  bool PlatformAnswers(const std::string& entry, const TPluginRounds& rounds) {
     std::string plugin = entry.substr(0, entry.find(':'));
     std::transform(plugin.begin(), plugin.end(), plugin.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    const QStringList files = PluginFilesFor(plugin, FRounds);
+    const QStringList files = PluginFilesFor(plugin, rounds);
     if (files.isEmpty()) return false;
     if (plugin == "xcb" && !X11DisplayAnswers()) return false;
     if (plugin.starts_with("wayland") && !WaylandDisplayAnswers()) return false;
@@ -241,7 +244,6 @@ class TDisplayCheck {
     return FX11->Answers();
   }
 
-  const TPluginRounds FRounds = PlatformPluginRounds();
   std::optional<TX11Connection> FX11;
 };
 
